@@ -1,0 +1,3 @@
+#include "device/storage_tables.h"
+
+char CurrentDocumentPath[MAX_PATH];

@@ -1,0 +1,1 @@
+#include "imaging/fax_decoder.h"

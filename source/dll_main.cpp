@@ -1,0 +1,27 @@
+// The thin shell of qrvkbx.ds: the loader's entry and the exported TWAIN entry point.
+#include <windows.h>
+
+#include "source/module_load.h"
+#include "source/triplet_dispatch.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        return ModuleAttach(instance);
+    case DLL_PROCESS_DETACH:
+        ModuleDetach();
+        return TRUE;
+    default:
+        return TRUE;
+    }
+}
+
+extern "C" __declspec(dllexport) TW_UINT16 TW_CALLINGSTYLE DS_Entry(pTW_IDENTITY origin,
+                                                                    TW_UINT32 group,
+                                                                    TW_UINT16 argumentType,
+                                                                    TW_UINT16 message,
+                                                                    TW_MEMREF data)
+{
+    return DispatchTriplet(origin, group, argumentType, message, data);
+}

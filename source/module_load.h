@@ -1,0 +1,8 @@
+// What the source does when the loader attaches it to a process and detaches it again.
+#pragma once
+
+#include <windows.h>
+
+// Returns FALSE to make the load fail (no module handle, no INI file or no "DriverName").
+BOOL ModuleAttach(HMODULE module);
+void ModuleDetach();

@@ -1,0 +1,44 @@
+#include "source/source_state.h"
+
+#include "device/config_store.h"
+#include "resources/resource_ids.h"
+
+TW_IDENTITY SourceIdentity;
+TW_IDENTITY AppIdentity;
+int SourceState = StateLoaded;
+TW_UINT16 ConditionCode = TWCC_SUCCESS;
+HWND SourceWindow = nullptr;
+HWND ParentWindow = nullptr;
+bool CloseRequested = false;
+HMODULE ResourceModule = nullptr;
+HMODULE OwnModule = nullptr;
+
+int LoadResourceString(UINT id, char* buffer, int size)
+{
+    if (size <= 0)
+        return 0;
+    buffer[0] = '\0';
+    HMODULE from = ResourceModule ? ResourceModule : OwnModule;
+    int length = LoadStringA(from, id, buffer, size);
+    if (length <= 0) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    return length;
+}
+
+void ShowApplicationError(const char*, TW_UINT16)
+{
+    char text[180];
+    char caption[MAX_PATH];
+    LoadResourceString(IDS_APPLICATION_ERROR, text, sizeof text);
+    ReadDriverName(caption, sizeof caption);
+    MessageBoxA(ParentWindow, text, caption, MB_OK);
+}
+
+TW_UINT16 RefuseRequest(TW_UINT16 code, const char* diagnostic)
+{
+    ConditionCode = code;
+    ShowApplicationError(diagnostic, code);
+    return TWRC_FAILURE;
+}
