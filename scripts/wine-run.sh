@@ -10,4 +10,14 @@ if [ -z "${DISPLAY:-}" ]; then
   start_xvfb
   trap stop_xvfb EXIT
 fi
-"$QRV_WINE" "$@"
+# Wine starts helper processes (explorer for the desktop, services) on demand and they outlive
+# the program while a persistent wineserver runs; they must not inherit the caller's pipes, or
+# whoever reads them (CTest) waits for ever. So the output goes through a file.
+out=$(mktemp)
+set +e
+"$QRV_WINE" "$@" >"$out" 2>&1 </dev/null
+status=$?
+set -e
+cat "$out"
+rm -f "$out"
+exit $status
