@@ -2,21 +2,123 @@
 
 #include <cstring>
 
+#include "source/capability_store.h"
+#include "source/manager_notifications.h"
+#include "source/page_sequencing.h"
 #include "source/source_state.h"
+#include "window/source_window.h"
+
+char TransferFileName[256];
 
 namespace {
 
-// Handlers that a later stage of the source builds answer like an unknown operation meanwhile.
-TW_UINT16 RefuseNotBuilt()
+bool InStates(int low, int high) { return SourceState >= low && SourceState <= high; }
+
+// The application's window is disabled while the source window is up; the desktop window
+// (which applications pass, or nothing) is never disabled.
+void EnableParent(bool enable)
 {
-    return RefuseRequest(TWCC_BADPROTOCOL, "operation not available");
+    if (ParentWindow && ParentWindow != GetDesktopWindow() && IsWindow(ParentWindow))
+        EnableWindow(ParentWindow, enable);
+}
+
+TW_UINT16 OpenSource(pTW_IDENTITY origin, TW_IDENTITY* identity)
+{
+    DeleteFileA("c:\\twsrc.log");
+    if (SourceState != StateLoaded)
+        return RefuseRequest(TWCC_SEQERROR, "source already open <<MSG_OPENDS>>");
+    if (!identity)
+        return RefuseRequest(TWCC_BADVALUE, "no identity <<MSG_OPENDS>>");
+    memcpy(&AppIdentity, origin, sizeof AppIdentity);
+    memcpy(&SourceIdentity, identity, sizeof SourceIdentity);
+    SourceState = StateOpen;
+    BuildCapabilityTable();
+    return TWRC_SUCCESS;
+}
+
+TW_UINT16 CloseSource()
+{
+    if (!InStates(StateOpen, StateTransferring))
+        return RefuseRequest(TWCC_SEQERROR, "source not open <<MSG_CLOSEDS>>");
+    AppIdentity.Id = 0;
+    SourceState = StateLoaded;
+    ClearCapabilityTable();
+    return TWRC_SUCCESS;
+}
+
+TW_UINT16 EnableSource(TW_USERINTERFACE* userInterface)
+{
+    if (SourceState != StateOpen)
+        return RefuseRequest(TWCC_SEQERROR, "source not open <<MSG_ENABLEDS>>");
+    if (!userInterface)
+        return RefuseRequest(TWCC_BADVALUE, "no user interface <<MSG_ENABLEDS>>");
+    // ShowUI and ModalUI are not looked at: the source always shows its own window.
+    ParentWindow = static_cast<HWND>(userInterface->hParent);
+    EnableParent(false);
+    HWND window = CreateSourceWindow();
+    if (!window) {
+        EnableParent(true);
+        return RefuseRequest(TWCC_LOWMEMORY, "source window not created <<MSG_ENABLEDS>>");
+    }
+    SourceWindow = window;
+    if (!CloseRequested)
+        ShowWindow(SourceWindow, SW_SHOW);
+    SourceState = StateEnabled;
+    return TWRC_SUCCESS;
+}
+
+TW_UINT16 DisableSource()
+{
+    if (!InStates(StateEnabled, StateTransferring))
+        return RefuseRequest(TWCC_SEQERROR, "source not enabled <<MSG_DISABLEDS>>");
+    SourceState = StateOpen;
+    if (SourceWindow) {
+        HWND window = SourceWindow;
+        SourceWindow = nullptr;
+        DestroyWindow(window);
+    }
+    EnableParent(true);
+    return TWRC_SUCCESS;
+}
+
+// What MSG_GET counts: one page per batch while the feeder is off, else whether pages remain.
+TW_UINT16 PendingCount()
+{
+    if (!GetFeederEnabled())
+        return SourceState == StateTransferring ? 0 : 1;
+    return MorePagesPending() ? 1 : 0;
+}
+
+TW_UINT16 EndTransfer(TW_PENDINGXFERS* pending)
+{
+    TW_UINT16 count = 0;
+    if (GetFeederEnabled() && MorePagesPending())
+        count = 0xFFFF;
+    pending->Count = count;
+    if (count == 0)
+        NotifyCloseDsReq();
+    TW_UINT16 result;
+    if (SourceState == StateOpen || SourceState == StateXferReady ||
+        SourceState == StateTransferring) {
+        SourceState = StateXferReady;
+        result = TWRC_SUCCESS;
+    } else {
+        result = RefuseRequest(TWCC_SEQERROR, "no transfer to end <<MSG_ENDXFER>>");
+    }
+    ResetMemoryTransferCounters();
+    return result;
+}
+
+void CopyTransferFileName(const TW_SETUPFILEXFER* setup)
+{
+    size_t length = strnlen(setup->FileName, sizeof TransferFileName - 1);
+    memcpy(TransferFileName, setup->FileName, length);
+    TransferFileName[length] = '\0';
 }
 
 }  // namespace
 
-void ResetControlOperations()
-{
-}
+void ResetControlOperations() { TransferFileName[0] = '\0'; }
 
 TW_UINT16 IdentityHandler(pTW_IDENTITY origin, TW_UINT32, TW_UINT16, TW_UINT16 message,
                           TW_MEMREF data)
@@ -29,23 +131,24 @@ TW_UINT16 IdentityHandler(pTW_IDENTITY origin, TW_UINT32, TW_UINT16, TW_UINT16 m
         memcpy(identity, &SourceIdentity, sizeof SourceIdentity);
         return TWRC_SUCCESS;
     case MSG_OPENDS:
-        DeleteFileA("c:\\twsrc.log");
-        if (SourceState != StateLoaded)
-            return RefuseRequest(TWCC_SEQERROR, "source already open <<MSG_OPENDS>>");
-        if (!identity)
-            return RefuseRequest(TWCC_BADVALUE, "no identity <<MSG_OPENDS>>");
-        memcpy(&AppIdentity, origin, sizeof AppIdentity);
-        memcpy(&SourceIdentity, identity, sizeof SourceIdentity);
-        SourceState = StateOpen;
-        return TWRC_SUCCESS;
+        return OpenSource(origin, identity);
     case MSG_CLOSEDS:
-        if (SourceState < StateOpen)
-            return RefuseRequest(TWCC_SEQERROR, "source not open <<MSG_CLOSEDS>>");
-        AppIdentity.Id = 0;
-        SourceState = StateLoaded;
-        return TWRC_SUCCESS;
+        return CloseSource();
     default:
         return RefuseRequest(TWCC_BADPROTOCOL, "unknown message <<DAT_IDENTITY>>");
+    }
+}
+
+TW_UINT16 UserInterfaceHandler(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16 message,
+                               TW_MEMREF data)
+{
+    switch (message) {
+    case MSG_ENABLEDS:
+        return EnableSource(static_cast<TW_USERINTERFACE*>(data));
+    case MSG_DISABLEDS:
+        return DisableSource();
+    default:
+        return RefuseRequest(TWCC_BADPROTOCOL, "unknown message <<DAT_USERINTERFACE>>");
     }
 }
 
@@ -62,27 +165,96 @@ TW_UINT16 StatusHandler(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16 message, T
     return TWRC_SUCCESS;
 }
 
-TW_UINT16 UserInterfaceHandler(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF)
+TW_UINT16 PendingXfersHandler(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16 message,
+                              TW_MEMREF data)
 {
-    return RefuseNotBuilt();
+    TW_PENDINGXFERS* pending = static_cast<TW_PENDINGXFERS*>(data);
+    if (message != MSG_GET && message != MSG_ENDXFER && message != MSG_RESET)
+        return RefuseRequest(TWCC_BADPROTOCOL, "unknown message <<DAT_PENDINGXFERS>>");
+    if (!pending)
+        return RefuseRequest(TWCC_BADVALUE, "no pending transfers <<DAT_PENDINGXFERS>>");
+    switch (message) {
+    case MSG_GET:
+        if (!InStates(StateOpen, StateTransferring))
+            return RefuseRequest(TWCC_SEQERROR, "source not open <<DAT_PENDINGXFERS>>");
+        pending->Count = PendingCount();
+        return TWRC_SUCCESS;
+    case MSG_ENDXFER:
+        return EndTransfer(pending);
+    default:
+        if (!InStates(StateXferReady, StateTransferring))
+            return RefuseRequest(TWCC_SEQERROR, "no transfer to reset <<MSG_RESET>>");
+        AbortTransfer();
+        SourceState = StateEnabled;
+        pending->Count = 0;
+        return TWRC_SUCCESS;
+    }
 }
 
-TW_UINT16 PendingXfersHandler(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF)
+TW_UINT16 SetupMemXferHandler(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16 message,
+                              TW_MEMREF data)
 {
-    return RefuseNotBuilt();
+    if (!InStates(StateOpen, StateXferReady))
+        return RefuseRequest(TWCC_SEQERROR, "wrong state <<DAT_SETUPMEMXFER>>");
+    if (message != MSG_GET)
+        return RefuseRequest(TWCC_BADPROTOCOL, "unknown message <<DAT_SETUPMEMXFER>>");
+    TW_SETUPMEMXFER* setup = static_cast<TW_SETUPMEMXFER*>(data);
+    if (!setup)
+        return RefuseRequest(TWCC_BADVALUE, "no set-up <<DAT_SETUPMEMXFER>>");
+    setup->MinBufSize = 16384;
+    setup->MaxBufSize = 65535;
+    setup->Preferred = 65535;
+    return TWRC_SUCCESS;
 }
 
-TW_UINT16 SetupMemXferHandler(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF)
+TW_UINT16 SetupFileXferHandler(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16 message,
+                               TW_MEMREF data)
 {
-    return RefuseNotBuilt();
+    TW_SETUPFILEXFER* setup = static_cast<TW_SETUPFILEXFER*>(data);
+    if (!setup)
+        return RefuseRequest(TWCC_BADVALUE, "no set-up <<DAT_SETUPFILEXFER>>");
+    CopyTransferFileName(setup);
+    if (!InStates(StateOpen, StateXferReady))
+        return RefuseRequest(TWCC_SEQERROR, "wrong state <<DAT_SETUPFILEXFER>>");
+    switch (message) {
+    case MSG_GET:
+    case MSG_GETCURRENT:
+    case MSG_GETDEFAULT:
+        // The format reported is TIFF although the file transfer writes BMP.
+        setup->Format = TWFF_TIFF;
+        setup->VRefNum = 0;
+        CopyTransferFileName(setup);
+        return TWRC_SUCCESS;
+    case MSG_SET: {
+        HANDLE file = CreateFileA(TransferFileName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return RefuseRequest(TWCC_SEQERROR, "Unable to create file <<DAT_SETUPFILEXFER>>");
+        CloseHandle(file);
+        return TWRC_SUCCESS;
+    }
+    default:
+        return RefuseRequest(TWCC_BADPROTOCOL, "unknown message <<DAT_SETUPFILEXFER>>");
+    }
 }
 
-TW_UINT16 SetupFileXferHandler(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF)
+TW_UINT16 XferGroupHandler(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16 message, TW_MEMREF data)
 {
-    return RefuseNotBuilt();
-}
-
-TW_UINT16 XferGroupHandler(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF)
-{
-    return RefuseNotBuilt();
+    if (!InStates(StateOpen, StateXferReady))
+        return RefuseRequest(TWCC_SEQERROR, "wrong state <<DAT_XFERGROUP>>");
+    TW_UINT32* group = static_cast<TW_UINT32*>(data);
+    switch (message) {
+    case MSG_GET:
+    case MSG_GETCURRENT:
+    case MSG_GETDEFAULT:
+    case MSG_RESET:
+        if (!group)
+            return RefuseRequest(TWCC_BADVALUE, "no group <<DAT_XFERGROUP>>");
+        *group = DG_IMAGE;
+        return TWRC_SUCCESS;
+    case MSG_SET:
+        return TWRC_SUCCESS;
+    default:
+        return RefuseRequest(TWCC_BADPROTOCOL, "unknown message <<DAT_XFERGROUP>>");
+    }
 }

@@ -18,5 +18,9 @@ TW_UINT16 SetupFileXferHandler(pTW_IDENTITY origin, TW_UINT32 group, TW_UINT16 a
 TW_UINT16 XferGroupHandler(pTW_IDENTITY origin, TW_UINT32 group, TW_UINT16 argumentType,
                            TW_UINT16 message, TW_MEMREF data);
 
+// The file name the application most recently presented in DAT_SETUPFILEXFER: where a file
+// transfer writes.
+extern char TransferFileName[256];
+
 // Clears this file's module-wide state at load.
 void ResetControlOperations();

@@ -6,7 +6,10 @@
 
 #include "device/config_store.h"
 #include "resources/resource_ids.h"
+#include "source/capability_store.h"
 #include "source/control_operations.h"
+#include "source/page_sequencing.h"
+#include "device/message_presentation.h"
 #include "source/source_state.h"
 
 namespace {
@@ -67,6 +70,9 @@ BOOL ModuleAttach(HMODULE module)
     ParentWindow = nullptr;
     CloseRequested = false;
     ResetControlOperations();
+    ResetPageSequencing();
+    InitCapabilityValues();
+    PendingMessageId = NoPendingMessage;
     FillSourceIdentity();
 
     if (!ReadDriverName(SourceIdentity.ProductName, sizeof(TW_STR32))) {
