@@ -1,0 +1,120 @@
+#include "imaging/jbig_decoder.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t JbigHeaderBytes = 20;
+constexpr uint32_t MaxChunkBytes = 0x100000;   // rows go to the sink in pieces of at most 1 MiB
+
+uint32_t BigEndian32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+}
+
+// JBIG-KIT allocates every plane as soon as it has read a header, and ends the process when it
+// cannot: a header whose planes would not fit the bound of a page is never handed to it.
+bool HeaderFitsMemory(const uint8_t* header) {
+    const uint64_t planes = header[2];
+    const uint64_t width = BigEndian32(header + 4);
+    const uint64_t height = BigEndian32(header + 8);
+    // The full plane and the half-resolution one beside it.
+    const uint64_t perPlane = height * ((width + 7) >> 3) + ((height + 1) >> 1) * ((width + 15) >> 4);
+    return perPlane <= MaxPageBytes && planes * perPlane <= MaxPageBytes;
+}
+
+// How a plane's white pixels read. JBIG data is the raw plane, in which a 1-bit is black; a file
+// that declares PhotometricInterpretation 1 (BlackIsZero) stores white as 1-bits instead. Passing
+// the plane on unchanged would give a negative of the page for the usual WhiteIsZero files, so
+// the plane is flipped wherever its white differs from the page's background.
+uint8_t PlaneWhiteByte(uint16_t photometric) {
+    return photometric == 1 ? 0xFF : 0x00;
+}
+
+// Feeds the rest of the strip until JBIG-KIT has the whole image, fails, or takes nothing more.
+void FeedStrip(jbg_dec_state& state, uint8_t* data, size_t length) {
+    while (length > 0) {
+        size_t used = 0;
+        const int result = jbg_dec_in(&state, data, length, &used);
+        used = std::min(used, length);
+        data += used;
+        length -= used;
+        if (result != JBG_EAGAIN || used == 0) break;
+    }
+}
+
+void DeliverPlane(PageDecodeContext& context, const uint8_t* plane, uint64_t planeWidth,
+                  uint64_t planeHeight, uint64_t planeSize, uint32_t rows) {
+    const uint64_t planeRowBytes = (planeWidth + 7) / 8;
+    if (planeRowBytes == 0) return;
+    planeHeight = std::min(planeHeight, planeSize / planeRowBytes);
+    const auto outRows = static_cast<uint32_t>(std::min<uint64_t>(rows, planeHeight));
+    if (outRows == 0) return;
+
+    const uint32_t stride = context.bytesPerRow;
+    const uint8_t background = context.background;
+    const uint8_t flip = PlaneWhiteByte(context.photometric) ^ background;
+    // Pixels past the page's width or the plane's are background; a wider plane is cut.
+    const auto keptBits = static_cast<uint32_t>(std::min<uint64_t>(planeWidth, context.width));
+    const uint32_t wholeBytes = keptBits / 8;
+    const uint32_t partialBits = keptBits % 8;
+    const auto partialMask = static_cast<uint8_t>(0xFF00 >> partialBits);
+
+    const uint32_t chunkRows = std::max<uint32_t>(1, MaxChunkBytes / stride);
+    auto* chunk = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(std::min(outRows, chunkRows)) * stride));
+    if (chunk == nullptr) return;
+    for (uint32_t done = 0; done < outRows;) {
+        const uint32_t n = std::min(outRows - done, chunkRows);
+        for (uint32_t r = 0; r < n; ++r) {
+            const uint8_t* in = plane + (done + r) * planeRowBytes;
+            uint8_t* out = chunk + static_cast<size_t>(r) * stride;
+            uint32_t b = 0;
+            for (; b < wholeBytes; ++b) out[b] = in[b] ^ flip;
+            if (partialBits != 0) {
+                out[b] = static_cast<uint8_t>(((in[b] ^ flip) & partialMask) | (background & ~partialMask));
+                ++b;
+            }
+            std::memset(out + b, background, stride - b);
+        }
+        DeliverRows(context, chunk, n * stride);
+        done += n;
+    }
+    std::free(chunk);
+}
+
+}  // namespace
+
+void DecodeJbigStrip(PageDecodeContext& context, uint32_t byteCount, uint32_t rows) {
+    jbg_dec_init(&context.jbig);
+    auto* strip = static_cast<uint8_t*>(std::malloc(std::max<uint32_t>(byteCount, 1)));
+    if (strip == nullptr) {
+        jbg_dec_free(&context.jbig);
+        return;
+    }
+    const uint32_t length = std::min(context.read(context.file, strip, byteCount), byteCount);
+
+    // The header goes in alone first. Once JBIG-KIT has taken it the plane exists; it is blanked
+    // to white so that rows a damaged strip never reaches come out white, not as stale memory.
+    bool planeMade = false;
+    if (length >= JbigHeaderBytes && HeaderFitsMemory(strip)) {
+        size_t used = 0;
+        if (jbg_dec_in(&context.jbig, strip, JbigHeaderBytes, &used) == JBG_EAGAIN &&
+            used == JbigHeaderBytes) {
+            planeMade = true;
+            if (uint8_t* image = jbg_dec_getimage(&context.jbig, 0)) {
+                std::memset(image, PlaneWhiteByte(context.photometric), jbg_dec_getsize(&context.jbig));
+            }
+            FeedStrip(context.jbig, strip + JbigHeaderBytes, length - JbigHeaderBytes);
+        }
+    }
+    std::free(strip);
+
+    if (planeMade) {
+        if (const uint8_t* plane = jbg_dec_getimage(&context.jbig, 0)) {
+            DeliverPlane(context, plane, jbg_dec_getwidth(&context.jbig), jbg_dec_getheight(&context.jbig),
+                         jbg_dec_getsize(&context.jbig), rows);
+        }
+    }
+    jbg_dec_free(&context.jbig);
+}
