@@ -1,0 +1,34 @@
+// The acquisition application's command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "source/twain.h"
+
+enum class Mechanism { Native, File, Memory };
+
+// A capability set as a one value before the source is enabled.
+struct CapabilitySetting {
+    TW_UINT16 cap;
+    TW_UINT16 itemType;
+    TW_UINT32 item;  // the value's bytes, as a TW_ONEVALUE holds them
+    std::string text;
+};
+
+struct AcquireOptions {
+    std::string source;  // ProductName; empty: the first source found
+    Mechanism mechanism = Mechanism::Native;
+    TW_UINT32 bufferSize = 0;  // memory transfer buffer; 0: the source's preferred size
+    std::vector<CapabilitySetting> capabilities;
+    std::string outputFolder = ".";
+    int timeLimitSeconds = 60;
+    bool pressBoxes = false;
+    std::string scriptFile;
+    bool listOnly = false;
+};
+
+// false with a message in error for a bad command line.
+bool ParseOptions(int argc, char** argv, AcquireOptions& options, std::string& error);
+void PrintUsage();
+const char* MechanismName(Mechanism mechanism);

@@ -1,0 +1,26 @@
+// Drives the source's windows from a file of simple commands, run by a thread of its own while
+// the application's thread keeps its event loop going. One command a line, '#' starts a comment,
+// double quotes hold text with spaces, numbers may be hexadecimal (0x...):
+//   wait-window <caption> [class] [timeout ms]  wait for a visible top-level window of this
+//                                               process ("*": any caption); it becomes current
+//   wait-gone [timeout ms]                      wait until the current window is gone or hidden
+//   wait-enabled <id> [timeout ms]              wait until a control is visible and enabled
+//   click <id>                                  press a button, as a person could (not disabled)
+//   select <id> <index>                         select an item of a list box, combo box or list view
+//   settext <id> <text>                         set a control's text
+//   send <id> <message> <wparam> <lparam>       send a message (id 0: the current window)
+//   post <id> <message> <wparam> <lparam>       post a message likewise
+//   sleep <ms>
+//   echo <text>
+// Timeouts default to 10 s. A failed command ends the script and tells the application.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Reads and checks the script; false with error set when it cannot be run.
+bool LoadWindowScript(const std::string& path, std::string& error);
+// Starts the script's thread; a failure is posted to window as failedMessage.
+void StartWindowScript(HWND window, UINT failedMessage);
+void StopWindowScript();
