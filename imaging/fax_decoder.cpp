@@ -15,7 +15,7 @@ constexpr int FaxInvalid = -4;    // invalid code, or a run or position past the
 constexpr int FaxEolMet = -5;
 constexpr int FaxExhausted = -6;
 
-constexpr uint32_t MaxWordsPerRead = 0x80000;  // 1 MiB per call of the read operation
+constexpr uint32_t MaxBytesPerRead = 0x100000;  // 0x80000 words per call of the read operation
 constexpr uint32_t MaxChunkBytes = 0x100000;   // rows go to the sink in chunks of at most 1 MiB
 // A run longer than any row is invalid anyway; the cap keeps a long chain of make-up codes from
 // overflowing the sum.
@@ -33,26 +33,27 @@ uint32_t UsedRowBytes(const FaxDecoder& d) {
 }
 
 void EndInput(FaxDecoder& d) {
-    d.wordsToRead = 0;
+    d.bytesToRead = 0;
     d.wordsInBuffer = 0;
     d.bitBuffer = 0;
     d.bitCount = 0;
 }
 
 // Reads the next piece of the strip. Bytes are put into transmission order (first bit lowest)
-// once here, so that taking a word is a plain load.
+// once here, so that taking a word is a plain load. An odd last byte becomes a word whose second
+// byte is zero: its bits belong to the strip's last row.
 void ReadInput(FaxDecoder& d) {
-    const uint32_t words = std::min(d.wordsToRead, MaxWordsPerRead);
-    const uint32_t wanted = words * 2;
+    const uint32_t wanted = std::min(d.bytesToRead, MaxBytesPerRead);
     uint32_t got = d.read(d.file, d.input, wanted);
     if (got > wanted) got = wanted;
     // A short read means the file ended early (or failed): nothing more is asked of it.
-    d.wordsToRead = got < wanted ? 0 : d.wordsToRead - words;
+    d.bytesToRead = got < wanted ? 0 : d.bytesToRead - wanted;
+    if (d.fillOrder != 2) {
+        for (uint32_t i = 0; i < got; ++i) d.input[i] = FaxReversedBits[d.input[i]];
+    }
+    if (got % 2 != 0) d.input[got++] = 0;  // the buffer has room: it is sized to an even count
     d.wordsInBuffer = got / 2;
     d.inputPos = 0;
-    if (d.fillOrder != 2) {
-        for (uint32_t i = 0; i < d.wordsInBuffer * 2; ++i) d.input[i] = FaxReversedBits[d.input[i]];
-    }
 }
 
 // Makes at least 16 bits available while input lasts. Returns false when no bit is left: past
@@ -60,7 +61,7 @@ void ReadInput(FaxDecoder& d) {
 inline bool Refill(FaxDecoder& d) {
     if (d.bitCount >= 16) return true;
     if (d.wordsInBuffer == 0) {
-        if (d.wordsToRead > 0) ReadInput(d);
+        if (d.bytesToRead > 0) ReadInput(d);
         if (d.wordsInBuffer == 0) return d.bitCount > 0;
     }
     const uint8_t* word = d.input + 2 * static_cast<size_t>(d.inputPos);
@@ -369,11 +370,11 @@ void InitFaxDecoder(FaxDecoder& decoder, uint32_t width, uint32_t bytesPerRow,
     // The imaginary white line above a T.6 strip.
     std::memset(d.referenceRow, background, sizeof d.referenceRow);
     if (!RowsFit(d) || read == nullptr) return;
-    // An odd last byte of the strip is never read.
-    const uint32_t words = stripByteCount / 2;
-    if (words == 0) return;
-    d.input = static_cast<uint8_t*>(std::malloc(std::min(2 * words, 2 * MaxWordsPerRead)));
-    if (d.input != nullptr) d.wordsToRead = words;  // no buffer: the strip reads as exhausted
+    if (stripByteCount == 0) return;
+    const uint32_t bufferBytes =
+        stripByteCount >= MaxBytesPerRead ? MaxBytesPerRead : stripByteCount + stripByteCount % 2;
+    d.input = static_cast<uint8_t*>(std::malloc(bufferBytes));
+    if (d.input != nullptr) d.bytesToRead = stripByteCount;  // no buffer: the strip reads as exhausted
 }
 
 void DecodeFaxRows(FaxDecoder& decoder, uint32_t rows) {
