@@ -10,6 +10,7 @@
 //   consume <message number>       MSG_PROCESSEVENT takes window messages of that number
 //   refuse <dat> <msg> <code>      refuse that triplet (hex numbers) with that condition code
 //   preferred <bytes>              DAT_SETUPMEMXFER's preferred buffer size (default 8192)
+//   box <text>                     show a message box with that text during MSG_ENABLEDS
 #pragma once
 
 #include <windows.h>
@@ -45,6 +46,7 @@ struct SourceScript {
     Refusal refusals[MaxRefusals];
     int refusalCount;
     TW_UINT32 preferredBuffer;
+    char boxText[128];  // empty: no box
 };
 
 extern SourceScript Script;

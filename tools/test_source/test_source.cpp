@@ -93,6 +93,11 @@ TW_UINT16 Enable(TW_USERINTERFACE* userInterface)
     if (Source.state != 4)
         return Refuse(TWCC_SEQERROR);
     LogLine("enable showui %u", userInterface->ShowUI);
+    if (Script.boxText[0]) {
+        int answer = MessageBoxA(static_cast<HWND>(userInterface->hParent), Script.boxText,
+                                 Script.productName, MB_OK);
+        LogLine("box answered %d", answer);
+    }
     Source.state = 5;
     if (Script.window)
         Source.window = CreateTestWindow(Source.module);
