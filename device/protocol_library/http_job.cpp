@@ -1,0 +1,219 @@
+#include "device/protocol_library/http_job.h"
+
+#include <wininet.h>
+
+#include <vector>
+
+namespace {
+
+constexpr DWORD ReadBlock = 64 * 1024;
+
+void Touch(HttpJob* job) { InterlockedExchange(&job->activityTick, static_cast<LONG>(GetTickCount())); }
+
+void EnterPhase(HttpJob* job, JobPhase phase)
+{
+    InterlockedExchange(&job->phaseTick, static_cast<LONG>(GetTickCount()));
+    InterlockedExchange(&job->phase, phase);
+    Touch(job);
+}
+
+bool Abandoned(HttpJob* job) { return job->state == JobAbandoned; }
+
+// WinINet reports the exchange's steps here, on the worker's thread.
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD)
+{
+    HttpJob* job = reinterpret_cast<HttpJob*>(context);
+    if (!job)
+        return;
+    switch (status) {
+    case INTERNET_STATUS_CONNECTED_TO_SERVER:
+        EnterPhase(job, PhaseSending);
+        break;
+    case INTERNET_STATUS_REQUEST_SENT:
+        EnterPhase(job, PhaseReceiving);
+        break;
+    case INTERNET_STATUS_RECEIVING_RESPONSE:
+    case INTERNET_STATUS_RESPONSE_RECEIVED:
+        Touch(job);
+        break;
+    }
+}
+
+struct InternetHandle {
+    HINTERNET handle = nullptr;
+    ~InternetHandle()
+    {
+        if (handle)
+            InternetCloseHandle(handle);
+    }
+};
+
+// WinINet's own time-outs, so that an abandoned worker also ends in time. (Under some
+// implementations only the request handle honours them; the library enforces its own anyway.)
+void SetStackTimeouts(HINTERNET handle, const Timeouts& timeouts)
+{
+    DWORD receive = timeouts.receive ? timeouts.receive : timeouts.total;
+    if (timeouts.connect)
+        InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, const_cast<DWORD*>(&timeouts.connect), sizeof(DWORD));
+    if (timeouts.send)
+        InternetSetOptionA(handle, INTERNET_OPTION_SEND_TIMEOUT, const_cast<DWORD*>(&timeouts.send), sizeof(DWORD));
+    if (receive)
+        InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
+}
+
+DWORD StatusCode(HINTERNET request)
+{
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+        return 0;
+    return status;
+}
+
+// The announced body length, or -1 when none was announced.
+int64_t ContentLength(HINTERNET request)
+{
+    char text[32];
+    DWORD size = sizeof text;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr))
+        return -1;
+    int64_t length = 0;
+    for (DWORD i = 0; i < size && text[i]; ++i) {
+        if (text[i] < '0' || text[i] > '9' || length > (INT64_MAX - 9) / 10)
+            return -1;
+        length = length * 10 + (text[i] - '0');
+    }
+    return length;
+}
+
+DWORD ReadBody(HttpJob* job, HINTERNET request)
+{
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (!job->filePath.empty()) {
+        file = CreateFileA(job->filePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return GetLastError();
+    }
+    int64_t announced = ContentLength(request);
+    DWORD error = 0;
+    uint64_t received = 0;
+    std::vector<char> block(ReadBlock);
+    if (announced >= 0 && static_cast<uint64_t>(announced) > job->sizeLimit)
+        error = ErrorBadAnswer;
+    while (!error && !Abandoned(job)) {
+        DWORD count = 0;
+        if (!InternetReadFile(request, block.data(), ReadBlock, &count)) {
+            error = GetLastError();
+            break;
+        }
+        Touch(job);
+        if (count == 0)
+            break;
+        received += count;
+        if (received > job->sizeLimit) {
+            error = ErrorBadAnswer;
+            break;
+        }
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            if (!WriteFile(file, block.data(), count, &written, nullptr) || written != count)
+                error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+        } else
+            job->answer.append(block.data(), count);
+    }
+    // A connection that ends before the announced length has cut the body short.
+    if (!error && !Abandoned(job) && announced >= 0 && received != static_cast<uint64_t>(announced))
+        error = ErrorBadAnswer;
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return error;
+}
+
+DWORD RunExchange(HttpJob* job)
+{
+    InternetHandle session{InternetOpenA("qrvxpmns", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)};
+    if (!session.handle)
+        return GetLastError();
+    InternetSetStatusCallbackA(session.handle, OnStatus);
+    SetStackTimeouts(session.handle, job->timeouts);
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(job);
+    InternetHandle connection{InternetConnectA(session.handle, job->host.c_str(), static_cast<INTERNET_PORT>(job->port),
+                                               nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, context)};
+    if (!connection.handle)
+        return GetLastError();
+    SetStackTimeouts(connection.handle, job->timeouts);
+    // No redirects: a device path is only ever fetched from the device's own host.
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                  INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                  INTERNET_FLAG_NO_AUTH;
+    InternetHandle request{HttpOpenRequestA(connection.handle, job->verb.c_str(), job->path.c_str(), "HTTP/1.1",
+                                            nullptr, nullptr, flags, context)};
+    if (!request.handle)
+        return GetLastError();
+    SetStackTimeouts(request.handle, job->timeouts);
+
+    const char* headers = job->body.empty() ? nullptr : "Content-Type: text/xml; charset=utf-8\r\n";
+    if (!HttpSendRequestA(request.handle, headers, headers ? static_cast<DWORD>(-1) : 0,
+                          job->body.empty() ? nullptr : job->body.data(), static_cast<DWORD>(job->body.size())))
+        return GetLastError();
+    EnterPhase(job, PhaseReceiving);
+    DWORD status = StatusCode(request.handle);
+    if (status != HTTP_STATUS_OK)
+        return status ? status : ErrorBadAnswer;
+    return ReadBody(job, request.handle);
+}
+
+DWORD WINAPI WorkerMain(LPVOID parameter)
+{
+    HttpJob* job = static_cast<HttpJob*>(parameter);
+    HMODULE module = LibraryModule;
+    job->error = RunExchange(job);
+    if (InterlockedCompareExchange(&job->state, JobFinished, JobRunning) == JobAbandoned) {
+        // Nobody waits for this result any more; what was written goes too.
+        if (!job->filePath.empty())
+            DeleteFileA(job->filePath.c_str());
+    }
+    SetEvent(job->done);
+    ReleaseHttpJob(job);
+    FreeLibraryAndExitThread(module, 0);
+}
+
+}  // namespace
+
+DWORD StartHttpJob(HttpJob* job)
+{
+    job->done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    job->startTick = GetTickCount();
+    job->phaseTick = static_cast<LONG>(job->startTick);
+    job->activityTick = static_cast<LONG>(job->startTick);
+    // The worker's own reference on the module keeps the code it runs loaded until it ends.
+    HMODULE module = nullptr;
+    if (job->done && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&WorkerMain),
+                                        &module)) {
+        HANDLE thread = CreateThread(nullptr, 0, WorkerMain, job, 0, nullptr);
+        if (thread) {
+            CloseHandle(thread);
+            return 0;
+        }
+        FreeLibrary(module);
+    }
+    DWORD error = GetLastError() ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+    InterlockedExchange(&job->references, 1);
+    ReleaseHttpJob(job);
+    return error;
+}
+
+void ReleaseHttpJob(HttpJob* job)
+{
+    if (InterlockedDecrement(&job->references) == 0) {
+        if (job->done)
+            CloseHandle(job->done);
+        delete job;
+    }
+}
+
+bool AbandonHttpJob(HttpJob* job)
+{
+    return InterlockedCompareExchange(&job->state, JobAbandoned, JobRunning) == JobRunning;
+}

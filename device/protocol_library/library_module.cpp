@@ -1,0 +1,3 @@
+#include "device/protocol_library/library_state.h"
+
+HMODULE LibraryModule = nullptr;

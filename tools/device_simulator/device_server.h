@@ -1,0 +1,35 @@
+// The simulator's HTTP side on 127.0.0.1: commands posted to /upcmd.cgi, file fetches by device
+// path, the search probe, and the switches that make it misbehave.
+#pragma once
+
+#include <string>
+
+#include "tools/device_simulator/storage.h"
+
+struct Faults {
+    int delayMs = 0;          // before every command answer
+    int fileDelayMs = 0;      // before every file answer
+    bool dropCommands = false;
+    bool dropFiles = false;
+    bool cutFiles = false;    // announce the whole file, send half of it, close
+    int refuseAfter = -1;     // stop listening after this many requests
+    bool malformed = false;   // command answers cut off in the middle
+    long oversized = 0;       // pad command answers to at least this many bytes
+    int deep = 0;             // nest the records this many elements deep
+    bool forceCode = false;   // answer every command with code
+    int code = 600;
+    int codeAfter = 0;        // with forceCode: this many records come before the code
+    bool noCode = false;      // answers carry no CODE element
+    int notFoundStatus = 404; // HTTP status of a file the device does not have
+};
+
+struct ServerSettings {
+    int port = 0;
+    std::string portFile;   // the port is written here; the simulator ends when it is deleted
+    int lifetimeSeconds = 0;
+    std::string recordFile; // every request received is appended here
+    Faults faults;
+};
+
+// Listens and serves until the port file disappears or the lifetime ends; returns the exit code.
+int RunServer(Storage& storage, const ServerSettings& settings);
