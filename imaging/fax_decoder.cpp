@@ -162,19 +162,26 @@ inline uint64_t LoadLineWord(const uint8_t* line, uint32_t byte, uint32_t endByt
     return LoadBigEndian(bytes);
 }
 
-// The first pixel at or after pos whose colour differs from colour, or the width.
-uint32_t FindChange(const uint8_t* line, uint32_t pos, uint8_t colour, uint32_t width) {
+// The search past the first eight bytes.
+uint32_t FindChangeFurther(const uint8_t* line, uint32_t byte, uint32_t endByte, uint64_t colours,
+                           uint32_t width) {
+    for (; byte < endByte; byte += 8) {
+        const uint64_t diff = LoadLineWord(line, byte, endByte, colours) ^ colours;
+        if (diff != 0) return std::min(byte * 8 + static_cast<uint32_t>(std::countl_zero(diff)), width);
+    }
+    return width;
+}
+
+// The first pixel at or after pos whose colour differs from colour, or the width. Changes are
+// mostly near pos: the first eight bytes are looked at here, the rest in a loop of its own.
+inline uint32_t FindChange(const uint8_t* line, uint32_t pos, uint8_t colour, uint32_t width) {
     if (pos >= width) return width;
     const uint32_t endByte = (width + 7) / 8;
     const uint64_t colours = 0x0101010101010101ull * colour;
-    uint32_t byte = pos / 8;
-    uint64_t diff = (LoadLineWord(line, byte, endByte, colours) ^ colours) & (~0ull >> (pos & 7));
-    while (diff == 0) {
-        byte += 8;
-        if (byte >= endByte) return width;
-        diff = LoadLineWord(line, byte, endByte, colours) ^ colours;
-    }
-    return std::min(byte * 8 + static_cast<uint32_t>(std::countl_zero(diff)), width);
+    const uint32_t byte = pos / 8;
+    const uint64_t diff = (LoadLineWord(line, byte, endByte, colours) ^ colours) & (~0ull >> (pos & 7));
+    if (diff != 0) return std::min(byte * 8 + static_cast<uint32_t>(std::countl_zero(diff)), width);
+    return FindChangeFurther(line, byte + 8, endByte, colours, width);
 }
 
 int DecodeOneDimensionalRow(FaxDecoder& d, uint8_t* row) {
