@@ -393,8 +393,11 @@ TW_UINT16 MemoryTransfer(TW_IMAGEMEMXFER* xfer)
 
 TW_UINT16 ImageOperation(TW_UINT16 argumentType, TW_UINT16 message, TW_MEMREF data)
 {
-    if (message != MSG_GET || !data)
+    if (message != MSG_GET)
         return Refuse(TWCC_BADPROTOCOL);
+    // A file transfer carries no data; every other one needs its structure.
+    if (!data && argumentType != DAT_IMAGEFILEXFER)
+        return Refuse(TWCC_BADVALUE);
     switch (argumentType) {
     case DAT_IMAGEINFO:
         return ImageInfo(static_cast<TW_IMAGEINFO*>(data));
