@@ -34,14 +34,13 @@ uint32_t UsedRowBytes(const FaxDecoder& d) {
 
 void EndInput(FaxDecoder& d) {
     d.bytesToRead = 0;
-    d.wordsInBuffer = 0;
+    d.bytesInBuffer = 0;
     d.bitBuffer = 0;
     d.bitCount = 0;
 }
 
 // Reads the next piece of the strip. Bytes are put into transmission order (first bit lowest)
-// once here, so that taking a word is a plain load. An odd last byte becomes a word whose second
-// byte is zero: its bits belong to the strip's last row.
+// once here, so that taking bits is a plain load.
 void ReadInput(FaxDecoder& d) {
     const uint32_t wanted = std::min(d.bytesToRead, MaxBytesPerRead);
     uint32_t got = d.read(d.file, d.input, wanted);
@@ -51,24 +50,31 @@ void ReadInput(FaxDecoder& d) {
     if (d.fillOrder != 2) {
         for (uint32_t i = 0; i < got; ++i) d.input[i] = FaxReversedBits[d.input[i]];
     }
-    if (got % 2 != 0) d.input[got++] = 0;  // the buffer has room: it is sized to an even count
-    d.wordsInBuffer = got / 2;
+    d.bytesInBuffer = got;
     d.inputPos = 0;
 }
 
-// Makes at least 16 bits available while input lasts. Returns false when no bit is left: past
-// the input's end the buffer reads as zeros above the remaining bits.
+// Makes at least 16 bits available while input lasts, taking a 16-bit word at a time (an odd
+// last byte of the strip alone). Returns false when no bit is left: past the input's end the
+// buffer reads as zeros above the remaining bits.
 inline bool Refill(FaxDecoder& d) {
     if (d.bitCount >= 16) return true;
-    if (d.wordsInBuffer == 0) {
+    if (d.bytesInBuffer == 0) {
         if (d.bytesToRead > 0) ReadInput(d);
-        if (d.wordsInBuffer == 0) return d.bitCount > 0;
+        if (d.bytesInBuffer == 0) return d.bitCount > 0;
     }
-    const uint8_t* word = d.input + 2 * static_cast<size_t>(d.inputPos);
-    d.bitBuffer |= static_cast<uint32_t>(word[0] | word[1] << 8) << d.bitCount;
-    d.bitCount += 16;
-    ++d.inputPos;
-    --d.wordsInBuffer;
+    const uint8_t* bytes = d.input + d.inputPos;
+    if (d.bytesInBuffer >= 2) {
+        d.bitBuffer |= static_cast<uint32_t>(bytes[0] | bytes[1] << 8) << d.bitCount;
+        d.bitCount += 16;
+        d.inputPos += 2;
+        d.bytesInBuffer -= 2;
+    } else {
+        d.bitBuffer |= static_cast<uint32_t>(bytes[0]) << d.bitCount;
+        d.bitCount += 8;
+        d.inputPos += 1;
+        d.bytesInBuffer = 0;
+    }
     return true;
 }
 
@@ -378,9 +384,7 @@ void InitFaxDecoder(FaxDecoder& decoder, uint32_t width, uint32_t bytesPerRow,
     std::memset(d.referenceRow, background, sizeof d.referenceRow);
     if (!RowsFit(d) || read == nullptr) return;
     if (stripByteCount == 0) return;
-    const uint32_t bufferBytes =
-        stripByteCount >= MaxBytesPerRead ? MaxBytesPerRead : stripByteCount + stripByteCount % 2;
-    d.input = static_cast<uint8_t*>(std::malloc(bufferBytes));
+    d.input = static_cast<uint8_t*>(std::malloc(std::min(stripByteCount, MaxBytesPerRead)));
     if (d.input != nullptr) d.bytesToRead = stripByteCount;  // no buffer: the strip reads as exhausted
 }
 

@@ -28,9 +28,9 @@ struct FaxDecoder {
     uint16_t fillOrder = 1;
     uint8_t background = 0xFF;      // the byte of a white row; black is its complement
     uint8_t* input = nullptr;       // owned; bytes already in transmission bit order
-    uint32_t inputPos = 0;          // in 16-bit words
+    uint32_t inputPos = 0;          // next byte in the buffer
     uint32_t bytesToRead = 0;       // still in the file
-    uint32_t wordsInBuffer = 0;     // left in the buffer
+    uint32_t bytesInBuffer = 0;     // left in the buffer
     ReadOp read = nullptr;
     void* file = nullptr;
     RowSink sink = nullptr;

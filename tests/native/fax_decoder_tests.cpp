@@ -585,6 +585,15 @@ TEST(FaxDecoder, OddLastByteOfAStripIsDecoded) {
     EXPECT_EQ(found, 3);
 }
 
+TEST(FaxDecoder, CodeCompletedOnlyByBitsPastTheStripIsNotTaken) {
+    // EOL, white 18, then 00001: black 10 (0000100) lacks its last two bits.
+    const std::vector<uint8_t> strip = {0x00, 0x14, 0xE1};
+    EXPECT_EQ(Decode(strip, 32, 1, FaxModeT4OneD).rows.bytes, std::vector<uint8_t>(4, 0));
+    // With one more byte of zeros the code is whole: pixels 18 to 27 are black.
+    const std::vector<uint8_t> longer = {0x00, 0x14, 0xE1, 0x00};
+    EXPECT_EQ(Decode(longer, 32, 1, FaxModeT4OneD).rows.bytes, (std::vector<uint8_t>{0x00, 0x00, 0x3F, 0xF0}));
+}
+
 // ---- Input -------------------------------------------------------------------------------------
 
 TEST(FaxDecoder, ReadsAtMostOneMebibytePerCallAndStopsAfterAShortRead) {
