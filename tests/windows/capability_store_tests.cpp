@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "source/capability_negotiation.h"
 #include "source/capability_store.h"
 #include "source/module_load.h"
 #include "tests/windows/support/attached_core.h"
@@ -100,6 +101,33 @@ TEST(CapabilityStore, AccessorsReadAndWriteTheCurrentValues)
     ClearCapabilityTable();
     EXPECT_EQ(nullptr, FindCapability(ICAP_XRESOLUTION));
     EXPECT_EQ(TWPT_RGB, GetPixelType());
+    WriteCoreIni("");
+}
+
+TEST(CapabilityStore, SettingAResolutionRequestsTheChangeAndOtherCapabilitiesDoNot)
+{
+    ASSERT_TRUE(AttachCore(BaseIni));
+    BuildCapabilityTable();
+    auto set = [](TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 item) {
+        HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE, sizeof(TW_ONEVALUE));
+        auto* one = static_cast<TW_ONEVALUE*>(GlobalLock(handle));
+        one->ItemType = itemType;
+        one->Item = item;
+        GlobalUnlock(handle);
+        TW_CAPABILITY capability{cap, TWON_ONEVALUE, handle};
+        TW_UINT16 result = CapabilityHandler(nullptr, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &capability);
+        GlobalFree(handle);
+        return result;
+    };
+    // A TW_FIX32 item holds its whole part in the low half.
+    EXPECT_EQ(TWRC_SUCCESS, set(ICAP_PIXELTYPE, TWTY_UINT16, TWPT_GRAY));
+    EXPECT_FALSE(GetResolutionChangeRequested());
+    EXPECT_EQ(TWRC_FAILURE, set(ICAP_YRESOLUTION, TWTY_FIX32, 250u));
+    EXPECT_FALSE(GetResolutionChangeRequested());
+    EXPECT_EQ(TWRC_SUCCESS, set(ICAP_YRESOLUTION, TWTY_FIX32, 400u));
+    EXPECT_TRUE(GetResolutionChangeRequested());
+    EXPECT_FLOAT_EQ(400.0f, GetYResolution());
+    EXPECT_FLOAT_EQ(200.0f, GetXResolution());
     WriteCoreIni("");
 }
 
