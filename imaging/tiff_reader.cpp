@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <unordered_set>
 
 #include "imaging/jbig_decoder.h"
 
@@ -13,8 +14,9 @@ namespace {
 struct TiffReaderState {
     bool bigEndian = false;
     uint32_t fileSize = 0;
-    // Bytes that directories and their values may still take. A file's own directories never
-    // need more than the file twice over; a chain that loops or overlaps runs out and ends.
+    // Bytes that directories and their values may still take in one search. A file's own
+    // directories never need more than the file twice over: directories that overlap and read
+    // the same bytes again and again run out and end the search.
     uint64_t readBudget = 0;
 };
 TiffReaderState Reader;
@@ -218,6 +220,14 @@ bool PageFitsMemory(const TiffDirectory& directory) {
     return StrideOf(width) * height <= MaxPageBytes;
 }
 
+bool RememberDirectory(std::unordered_set<uint32_t>& visited, uint32_t offset) {
+    try {
+        return visited.insert(offset).second;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 // Forwards a decoder's rows to the caller's sink, counting them so that the page keeps its rows
 // in place whatever a strip delivers.
 void ForwardRows(void* context, const uint8_t* bytes, uint32_t count) {
@@ -345,8 +355,11 @@ TiffDirectory* FindTiffPage(ReadOp read, SeekOp seek, void* file, uint32_t pageI
     uint32_t offset = 0;
     if (!ReadTiffHeader(read, seek, file, offset)) return nullptr;
     TiffDirectory* directory = nullptr;
+    // A chain that points back at a directory already read ends there.
+    std::unordered_set<uint32_t> visited;
     for (uint32_t ordinal = 0;; ++ordinal) {
-        if (offset == 0 || seek(file, offset, 0) != offset) return nullptr;
+        if (offset == 0 || !RememberDirectory(visited, offset)) return nullptr;
+        if (seek(file, offset, 0) != offset) return nullptr;
         directory = ReadTiffDirectory(read, seek, file);
         if (directory == nullptr) return nullptr;
         if (TiffFieldValue(directory->fields[SlotPageNumber], 0) == pageIndex || ordinal == pageIndex) break;

@@ -9,7 +9,10 @@
 
 #include <cstdint>
 
+// JBIG-KIT's header declares C functions without saying so.
+extern "C" {
 #include <jbig.h>
+}
 
 #include "imaging/fax_decoder.h"
 #include "imaging/page_io.h"
