@@ -48,15 +48,21 @@ struct InternetHandle {
     }
 };
 
-// WinINet's own time-outs, so that an abandoned worker also ends in time. (Under some
-// implementations only the request handle honours them; the library enforces its own anyway.)
+// WinINet's own time-outs, well behind the library's, so that an abandoned worker also ends in
+// time without ever deciding a request's outcome. (Under some implementations only the request
+// handle honours them.)
+constexpr DWORD StackTimeoutMargin = 5000;
+
 void SetStackTimeouts(HINTERNET handle, const Timeouts& timeouts)
 {
-    DWORD receive = timeouts.receive ? timeouts.receive : timeouts.total;
-    if (timeouts.connect)
-        InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, const_cast<DWORD*>(&timeouts.connect), sizeof(DWORD));
-    if (timeouts.send)
-        InternetSetOptionA(handle, INTERNET_OPTION_SEND_TIMEOUT, const_cast<DWORD*>(&timeouts.send), sizeof(DWORD));
+    auto behind = [](DWORD limit) -> DWORD { return limit ? limit + StackTimeoutMargin : 0; };
+    DWORD connect = behind(timeouts.connect);
+    DWORD send = behind(timeouts.send);
+    DWORD receive = behind(timeouts.receive ? timeouts.receive : timeouts.total);
+    if (connect)
+        InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
+    if (send)
+        InternetSetOptionA(handle, INTERNET_OPTION_SEND_TIMEOUT, &send, sizeof send);
     if (receive)
         InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
 }
@@ -130,51 +136,64 @@ DWORD ReadBody(HttpJob* job, HINTERNET request)
     return error;
 }
 
-DWORD RunExchange(HttpJob* job)
+// The exchange's WinINet handles. They are closed only after the result has been handed over:
+// closing can take long (a connection is drained), and the caller must not wait for that.
+struct Exchange {
+    InternetHandle session;
+    InternetHandle connection;
+    InternetHandle request;
+};
+
+DWORD RunExchange(HttpJob* job, Exchange& exchange)
 {
-    InternetHandle session{InternetOpenA("qrvxpmns", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)};
-    if (!session.handle)
+    exchange.session.handle = InternetOpenA("qrvxpmns", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    if (!exchange.session.handle)
         return GetLastError();
-    InternetSetStatusCallbackA(session.handle, OnStatus);
-    SetStackTimeouts(session.handle, job->timeouts);
+    InternetSetStatusCallbackA(exchange.session.handle, OnStatus);
+    SetStackTimeouts(exchange.session.handle, job->timeouts);
     DWORD_PTR context = reinterpret_cast<DWORD_PTR>(job);
-    InternetHandle connection{InternetConnectA(session.handle, job->host.c_str(), static_cast<INTERNET_PORT>(job->port),
-                                               nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, context)};
-    if (!connection.handle)
+    exchange.connection.handle = InternetConnectA(exchange.session.handle, job->host.c_str(),
+                                                  static_cast<INTERNET_PORT>(job->port), nullptr, nullptr,
+                                                  INTERNET_SERVICE_HTTP, 0, context);
+    if (!exchange.connection.handle)
         return GetLastError();
-    SetStackTimeouts(connection.handle, job->timeouts);
+    SetStackTimeouts(exchange.connection.handle, job->timeouts);
     // No redirects: a device path is only ever fetched from the device's own host.
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
                   INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT |
                   INTERNET_FLAG_NO_AUTH;
-    InternetHandle request{HttpOpenRequestA(connection.handle, job->verb.c_str(), job->path.c_str(), "HTTP/1.1",
-                                            nullptr, nullptr, flags, context)};
-    if (!request.handle)
+    exchange.request.handle = HttpOpenRequestA(exchange.connection.handle, job->verb.c_str(), job->path.c_str(),
+                                               "HTTP/1.1", nullptr, nullptr, flags, context);
+    HINTERNET request = exchange.request.handle;
+    if (!request)
         return GetLastError();
-    SetStackTimeouts(request.handle, job->timeouts);
+    SetStackTimeouts(request, job->timeouts);
 
     const char* headers = job->body.empty() ? nullptr : "Content-Type: text/xml; charset=utf-8\r\n";
-    if (!HttpSendRequestA(request.handle, headers, headers ? static_cast<DWORD>(-1) : 0,
+    if (!HttpSendRequestA(request, headers, headers ? static_cast<DWORD>(-1) : 0,
                           job->body.empty() ? nullptr : job->body.data(), static_cast<DWORD>(job->body.size())))
         return GetLastError();
     EnterPhase(job, PhaseReceiving);
-    DWORD status = StatusCode(request.handle);
+    DWORD status = StatusCode(request);
     if (status != HTTP_STATUS_OK)
         return status ? status : ErrorBadAnswer;
-    return ReadBody(job, request.handle);
+    return ReadBody(job, request);
 }
 
 DWORD WINAPI WorkerMain(LPVOID parameter)
 {
     HttpJob* job = static_cast<HttpJob*>(parameter);
     HMODULE module = LibraryModule;
-    job->error = RunExchange(job);
-    if (InterlockedCompareExchange(&job->state, JobFinished, JobRunning) == JobAbandoned) {
-        // Nobody waits for this result any more; what was written goes too.
-        if (!job->filePath.empty())
-            DeleteFileA(job->filePath.c_str());
+    {
+        Exchange exchange;
+        job->error = RunExchange(job, exchange);
+        if (InterlockedCompareExchange(&job->state, JobFinished, JobRunning) == JobAbandoned) {
+            // Nobody waits for this result any more; what was written goes too.
+            if (!job->filePath.empty())
+                DeleteFileA(job->filePath.c_str());
+        }
+        SetEvent(job->done);
     }
-    SetEvent(job->done);
     ReleaseHttpJob(job);
     FreeLibraryAndExitThread(module, 0);
 }
