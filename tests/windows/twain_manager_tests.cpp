@@ -215,15 +215,12 @@ TEST_F(ManagerTest, FindsEverySourceBelowItsFoldersInOrderAndSkipsWhatCannotLoad
 
     ASSERT_EQ(TWRC_SUCCESS, OpenManager());
     std::vector<TW_IDENTITY> found = Enumerate();
-    ASSERT_GE(found.size(), 3u);
+    ASSERT_EQ(3u, found.size());
     EXPECT_EQ("Alpha", Text(found[0].ProductName));
     EXPECT_EQ("Deep", Text(found[1].ProductName));
     EXPECT_EQ("Beta", Text(found[2].ProductName));
-    for (const TW_IDENTITY& identity : found) {
-        std::string name = Text(identity.ProductName);
-        EXPECT_TRUE(name != "Broken" && name != "Lonely" && name != "Renamed") << name;
+    for (const TW_IDENTITY& identity : found)
         EXPECT_EQ(0u, identity.Id);
-    }
     // The companion DLL beside the source was found: the source's own folder was searched.
     EXPECT_EQ("QRV Tests", Text(found[0].ProductFamily));
     EXPECT_EQ("QRV Project", Text(found[0].Manufacturer));
@@ -259,10 +256,13 @@ TEST_F(ManagerTest, FindsSourcesInstalledBelowTheWindowsTwainFolder)
     WriteFileText(installed + "test_source.txt", "name " + name + "\n");
 
     ASSERT_EQ(TWRC_SUCCESS, OpenManager());
+    std::vector<TW_IDENTITY> withoutSystem = Enumerate();
+    sources.IncludeSystemSources(true);
     std::vector<TW_IDENTITY> found = Enumerate();
     EXPECT_EQ(TWRC_SUCCESS, CloseManager());
     RemoveTree(installed);
 
+    ASSERT_EQ(1u, withoutSystem.size());
     ASSERT_FALSE(found.empty());
     EXPECT_EQ("Alpha", Text(found[0].ProductName));  // the test folder comes first
     int system = -1;

@@ -1,5 +1,6 @@
 // Finding the installed sources: every *.ds below the Windows folder's twain_32 (x86) or
-// twain_64 (x64) folder, and below the folders named by QRV_TWAIN_SOURCES (for tests).
+// twain_64 (x64) folder, and first below the folders named by QRV_TWAIN_SOURCES (for tests;
+// separated by ';'). QRV_TWAIN_SYSTEM_SOURCES=0 leaves the Windows folder out.
 #pragma once
 
 #include "tools/twain_manager/manager_state.h"

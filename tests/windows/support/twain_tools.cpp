@@ -7,6 +7,7 @@
 namespace {
 
 constexpr const char* SourcesVariable = "QRV_TWAIN_SOURCES";
+constexpr const char* SystemSourcesVariable = "QRV_TWAIN_SYSTEM_SOURCES";
 
 void MakeFolders(const std::string& path)
 {
@@ -34,11 +35,18 @@ std::string ToolsFolder()
 SourceFolder::SourceFolder() : folder_("qsf")
 {
     SetEnvironmentVariableA(SourcesVariable, folder_.path().c_str());
+    IncludeSystemSources(false);
 }
 
 SourceFolder::~SourceFolder()
 {
     SetEnvironmentVariableA(SourcesVariable, nullptr);
+    SetEnvironmentVariableA(SystemSourcesVariable, nullptr);
+}
+
+void SourceFolder::IncludeSystemSources(bool include)
+{
+    SetEnvironmentVariableA(SystemSourcesVariable, include ? nullptr : "0");
 }
 
 std::string SourceFolder::AddTestSource(const std::string& sub, const std::string& script)

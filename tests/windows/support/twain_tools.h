@@ -14,7 +14,8 @@
 // build/<preset>/tools/, where the manager and twacquire.exe are.
 std::string ToolsFolder();
 
-// A folder the manager searches for sources while the object lives.
+// A folder the manager searches for sources while the object lives; the sources installed in
+// the Windows folder are left out unless a test asks for them.
 class SourceFolder {
 public:
     SourceFolder();
@@ -29,6 +30,7 @@ public:
     std::string AddRealSource(const std::string& sub, const std::string& driverName);
     // What the test source in sub recorded.
     std::string Log(const std::string& sub) const;
+    void IncludeSystemSources(bool include);
     const std::string& path() const { return folder_.path(); }
 
 private:
