@@ -11,6 +11,7 @@
 #include "source/twain.h"
 #include "tests/windows/support/box_watcher.h"
 #include "tests/windows/support/twain_tools.h"
+#include "tools/twain_manager/manager_library.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ class ManagerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        manager = LoadLibraryA((ToolsFolder() + "TWAINDSM.dll").c_str());
+        manager = LoadLibraryA((ToolsFolder() + ManagerLibraryName).c_str());
         ASSERT_NE(nullptr, manager);
         dsm = reinterpret_cast<DSMENTRYPROC>(GetProcAddress(manager, "DSM_Entry"));
         ASSERT_NE(nullptr, dsm);
@@ -246,9 +247,13 @@ TEST_F(ManagerTest, FindsSourcesInstalledBelowTheWindowsTwainFolder)
     char windows[MAX_PATH];
     GetWindowsDirectoryA(windows, sizeof windows);
     std::string name = "System Gamma " + std::to_string(GetCurrentProcessId());
-    std::string installed = std::string(windows) + "\\twain_64\\qrv-manager-test-" +
-                            std::to_string(GetCurrentProcessId()) + "\\";
-    CreateDirectoryA((std::string(windows) + "\\twain_64").c_str(), nullptr);
+#ifdef _WIN64
+    std::string system = std::string(windows) + "\\twain_64\\";
+#else
+    std::string system = std::string(windows) + "\\twain_32\\";
+#endif
+    std::string installed = system + "qrv-manager-test-" + std::to_string(GetCurrentProcessId()) + "\\";
+    CreateDirectoryA(system.c_str(), nullptr);
     CreateDirectoryA(installed.c_str(), nullptr);
     std::string built = ToolsFolder() + "test_source\\";
     ASSERT_TRUE(CopyInto(built + "qrvtestsrc.ds", installed));
@@ -265,11 +270,11 @@ TEST_F(ManagerTest, FindsSourcesInstalledBelowTheWindowsTwainFolder)
     ASSERT_EQ(1u, withoutSystem.size());
     ASSERT_FALSE(found.empty());
     EXPECT_EQ("Alpha", Text(found[0].ProductName));  // the test folder comes first
-    int system = -1;
+    int position = -1;
     for (size_t i = 0; i < found.size(); ++i)
         if (Text(found[i].ProductName) == name)
-            system = int(i);
-    EXPECT_GT(system, 0);
+            position = int(i);
+    EXPECT_GT(position, 0);
 }
 
 TEST_F(ManagerTest, OpensSourcesWithTheApplicationAsOriginAndClosesThem)
