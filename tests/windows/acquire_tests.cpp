@@ -138,6 +138,25 @@ TEST_F(AcquireTest, MemoryStripsAreAssembledWhateverTheirSize)
     EXPECT_EQ(0, PatternMismatches(ReadBmp(OutFile(1)), 0));
 }
 
+TEST_F(AcquireTest, BrokenPagesAreReportedAndNeverWritten)
+{
+    sources.AddTestSource("a", "name Corrupt\npage 20 10 8\ncorrupt\n");
+    ProgramRun native = Acquire("--mech native");
+    EXPECT_EQ(1u, native.exitCode);
+    EXPECT_NE(std::string::npos, native.output.find("error: page 1: the DIB is not one a BMP file can hold"))
+        << native.output;
+    EXPECT_FALSE(FileExists(OutFile(1)));
+
+    ProgramRun memory = Acquire("--mech memory");
+    EXPECT_EQ(1u, memory.exitCode);
+    EXPECT_TRUE(LinesInOrder(memory.output, {
+        "error: page 1: a strip reaches below the page",
+        "source disabled",
+        "source closed",
+    }));
+    EXPECT_FALSE(FileExists(OutFile(1)));
+}
+
 TEST_F(AcquireTest, ReportsARefusalWithItsConditionCodeAndClosesInOrder)
 {
     sources.AddTestSource("a", "name Refuser\nrefuse 0009 0502 9\n");

@@ -48,6 +48,14 @@ struct Acquisition {
 
 Acquisition Run;
 
+// How a page's transfer ended, and so what the source expects next.
+enum class PageOutcome {
+    Done,       // the source handed the page over (written here or not): MSG_ENDXFER
+    Cancelled,  // the source cancelled the page: MSG_ENDXFER
+    NotTaken,   // the source still holds the page (state 6): MSG_RESET gives up the batch
+    Broken,     // strips went wrong half-way (state 7): MSG_ENDXFER, then give up
+};
+
 // --- calls and their reports --------------------------------------------------------------------
 
 TW_UINT16 Call(pTW_IDENTITY destination, TW_UINT32 group, TW_UINT16 argumentType,
@@ -308,15 +316,15 @@ std::string PagePath(int number)
     return length > 0 && length < sizeof full ? full : folder + name;
 }
 
-TW_UINT16 NativeTransfer(int number, const std::string& path)
+PageOutcome NativeTransfer(int number, const std::string& path)
 {
     TW_HANDLE dib = nullptr;
     TW_UINT16 result = Call(&Run.source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib);
     if (result == TWRC_CANCEL)
-        return result;
+        return PageOutcome::Cancelled;
     if (result != TWRC_XFERDONE) {
         Refused("DAT_IMAGENATIVEXFER", result, &Run.source);
-        return TWRC_FAILURE;
+        return PageOutcome::NotTaken;
     }
     std::string error;
     if (!dib)
@@ -325,14 +333,14 @@ TW_UINT16 NativeTransfer(int number, const std::string& path)
         PageError(number, error);
     if (dib)
         GlobalFree(dib);
-    return result;
+    return PageOutcome::Done;
 }
 
-TW_UINT16 FileTransfer(int number, const std::string& path)
+PageOutcome FileTransfer(int number, const std::string& path)
 {
     if (path.size() >= sizeof(TW_STR255)) {
         PageError(number, "the output path is longer than a TWAIN file name");
-        return TWRC_FAILURE;
+        return PageOutcome::NotTaken;
     }
     TW_SETUPFILEXFER setup{};
     strcpy(setup.FileName, path.c_str());
@@ -340,18 +348,18 @@ TW_UINT16 FileTransfer(int number, const std::string& path)
     TW_UINT16 result = Call(&Run.source, DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup);
     if (result != TWRC_SUCCESS) {
         Refused("DAT_SETUPFILEXFER", result, &Run.source);
-        return TWRC_FAILURE;
+        return PageOutcome::NotTaken;
     }
     result = Call(&Run.source, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr);
     if (result == TWRC_CANCEL)
-        return result;
+        return PageOutcome::Cancelled;
     if (result != TWRC_XFERDONE) {
         Refused("DAT_IMAGEFILEXFER", result, &Run.source);
-        return TWRC_FAILURE;
+        return PageOutcome::NotTaken;
     }
     if (!IsBmpFile(path))
         PageError(number, "the source wrote no BMP file " + path);
-    return result;
+    return PageOutcome::Done;
 }
 
 // Black and white memory strips follow ICAP_PIXELFLAVOR; chocolate (0 is black) unless the
@@ -372,7 +380,7 @@ void LearnPixelFlavor()
     GlobalFree(capability.hContainer);
 }
 
-TW_UINT16 MemoryTransfer(int number, const TW_IMAGEINFO& info, const std::string& path)
+PageOutcome MemoryTransfer(int number, const TW_IMAGEINFO& info, const std::string& path)
 {
     if (!Run.flavorKnown && info.BitsPerPixel == 1)
         LearnPixelFlavor();
@@ -380,7 +388,7 @@ TW_UINT16 MemoryTransfer(int number, const TW_IMAGEINFO& info, const std::string
     std::string error;
     if (!BeginMemoryPage(page, info, Run.vanilla, error)) {
         PageError(number, error);
-        return TWRC_FAILURE;
+        return PageOutcome::NotTaken;
     }
     std::vector<uint8_t> buffer(Run.bufferSize);
     // Every strip but the last brings at least one row; more strips than rows is a source
@@ -388,31 +396,31 @@ TW_UINT16 MemoryTransfer(int number, const TW_IMAGEINFO& info, const std::string
     for (int strips = 0;; ++strips) {
         if (strips > page.height) {
             PageError(number, "the strips bring no progress");
-            return TWRC_FAILURE;
+            return PageOutcome::Broken;
         }
         TW_IMAGEMEMXFER strip;
         memset(&strip, 0xFF, sizeof strip);
         strip.Memory = {TWMF_APPOWNS | TWMF_POINTER, Run.bufferSize, buffer.data()};
         TW_UINT16 result = Call(&Run.source, DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &strip);
         if (result == TWRC_CANCEL)
-            return result;
+            return PageOutcome::Cancelled;
         if (result != TWRC_SUCCESS && result != TWRC_XFERDONE) {
             Refused("DAT_IMAGEMEMXFER", result, &Run.source);
-            return TWRC_FAILURE;
+            return strips == 0 ? PageOutcome::NotTaken : PageOutcome::Broken;
         }
         if (!AddStrip(page, strip, buffer.data(), Run.bufferSize, error)) {
             PageError(number, error);
-            return TWRC_FAILURE;
+            return PageOutcome::Broken;
         }
         if (result == TWRC_XFERDONE)
             break;
     }
     if (!WriteMemoryPage(page, int(Fix32Value(info.XResolution) + 0.5), path, error))
         PageError(number, error);
-    return TWRC_XFERDONE;
+    return PageOutcome::Done;
 }
 
-TW_UINT16 TransferPage(int number, const TW_IMAGEINFO& info, const std::string& path)
+PageOutcome TransferPage(int number, const TW_IMAGEINFO& info, const std::string& path)
 {
     switch (Run.options->mechanism) {
     case Mechanism::File:
@@ -433,6 +441,22 @@ void AbortTransfers()
         Refused("MSG_RESET", result, &Run.source);
     Run.transferReady = false;
     Run.done = true;
+}
+
+// MSG_ENDXFER: the page is over; count is what the source has left.
+bool EndPage(TW_UINT16& count)
+{
+    TW_PENDINGXFERS pending{};
+    TW_UINT16 result = Call(&Run.source, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
+    if (result != TWRC_SUCCESS) {
+        Refused("MSG_ENDXFER", result, &Run.source);
+        Run.done = true;
+        return false;
+    }
+    count = pending.Count;
+    if (count == 0)
+        Run.transferReady = false;
+    return true;
 }
 
 void PrintPage(int number, const TW_IMAGEINFO& info, const std::string& path)
@@ -458,26 +482,24 @@ void TransferPages()
         int number = ++Run.pagesAttempted;
         std::string path = PagePath(number);
         int failuresBefore = Run.failures;
-        result = TransferPage(number, info, path);
-        bool pageFailed = Run.failures != failuresBefore;
-        if (result == TWRC_FAILURE)
+        PageOutcome outcome = TransferPage(number, info, path);
+        if (outcome == PageOutcome::NotTaken)
             return AbortTransfers();
-        if (result == TWRC_CANCEL)
+        if (outcome == PageOutcome::Cancelled)
             Say("page %d: cancelled by the source", number);
-        else if (!pageFailed) {
+        if (outcome == PageOutcome::Done && Run.failures == failuresBefore) {
             ++Run.pagesWritten;
             PrintPage(number, info, path);
         }
-        TW_PENDINGXFERS pendingXfers{};
-        result = Call(&Run.source, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pendingXfers);
-        if (result != TWRC_SUCCESS) {
-            Refused("MSG_ENDXFER", result, &Run.source);
+        if (!EndPage(pending))
+            return;
+        if (outcome == PageOutcome::Broken) {
+            if (pending != 0)
+                return AbortTransfers();
             Run.done = true;
             return;
         }
-        pending = pendingXfers.Count;
     }
-    Run.transferReady = false;
     Say("no page is pending");
 }
 

@@ -37,9 +37,9 @@ bool WriteWholeFile(const std::string& path, const std::vector<std::pair<const v
     return true;
 }
 
-uint32_t StrideOf(int width, int bits)
+uint64_t StrideOf(int width, int bits)
 {
-    return uint32_t((uint64_t(width) * bits + 31) / 32 * 4);
+    return (uint64_t(width) * bits + 31) / 32 * 4;
 }
 
 // Bytes from the start of a DIB to its pixels, or 0 when the header is not one we can write.
@@ -73,7 +73,7 @@ bool WriteDibAsBmp(HGLOBAL dib, const std::string& path, std::string& error)
     bool plain = header.biCompression == BI_RGB || header.biCompression == BI_BITFIELDS;
     uint64_t height = header.biHeight < 0 ? uint64_t(-int64_t(header.biHeight)) : uint64_t(header.biHeight);
     uint64_t offset = PixelOffset(header);
-    uint64_t size = offset + uint64_t(StrideOf(header.biWidth, bits)) * height;
+    uint64_t size = offset + StrideOf(header.biWidth, bits) * height;
     bool ok = header.biSize >= 40 && header.biSize <= 124 && header.biWidth > 0 && height > 0 &&
               header.biPlanes == 1 && knownDepth && plain && offset != 0 && size <= blockSize &&
               size <= MaxPageBytes;
@@ -121,10 +121,11 @@ bool BeginMemoryPage(MemoryPage& page, const TW_IMAGEINFO& info, bool vanilla, s
     page.height = info.ImageLength;
     page.bitsPerPixel = bits;
     page.vanilla = vanilla && grey;
-    page.packedRowBytes = uint32_t((uint64_t(page.width) * bits + 7) / 8);
-    page.bmpRowBytes = StrideOf(page.width, bits);
-    if (uint64_t(page.bmpRowBytes) * page.height > MaxPageBytes)
+    uint64_t stride = StrideOf(page.width, bits);
+    if (stride * uint64_t(page.height) > MaxPageBytes)
         return Fail(error, "the page is too large");
+    page.packedRowBytes = uint32_t((uint64_t(page.width) * bits + 7) / 8);
+    page.bmpRowBytes = uint32_t(stride);
     page.pixels.assign(size_t(page.bmpRowBytes) * page.height, 0);
     page.received.assign(size_t(page.height), 0);
     return true;

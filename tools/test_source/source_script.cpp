@@ -70,6 +70,8 @@ void ParseLine(char* line, bool& enableGiven)
         unsigned dat, msg, code;
         if (sscanf(rest, "%x %x %u", &dat, &msg, &code) == 3 && Script.refusalCount < MaxRefusals)
             Script.refusals[Script.refusalCount++] = {TW_UINT16(dat), TW_UINT16(msg), TW_UINT16(code)};
+    } else if (strcmp(command, "corrupt") == 0) {
+        Script.corrupt = true;
     } else if (strcmp(command, "box") == 0) {
         strncpy(Script.boxText, rest, sizeof Script.boxText - 1);
     } else if (strcmp(command, "preferred") == 0) {

@@ -11,6 +11,8 @@
 //   refuse <dat> <msg> <code>      refuse that triplet (hex numbers) with that condition code
 //   preferred <bytes>              DAT_SETUPMEMXFER's preferred buffer size (default 8192)
 //   box <text>                     show a message box with that text during MSG_ENABLEDS
+//   corrupt                        hand over broken pages: a DIB block cut short after its
+//                                  palette, memory strips claiming more rows than they hold
 #pragma once
 
 #include <windows.h>
@@ -47,6 +49,7 @@ struct SourceScript {
     int refusalCount;
     TW_UINT32 preferredBuffer;
     char boxText[128];  // empty: no box
+    bool corrupt;
 };
 
 extern SourceScript Script;

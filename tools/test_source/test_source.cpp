@@ -341,6 +341,12 @@ TW_UINT16 NativeTransfer(TW_MEMREF data)
     HGLOBAL dib = BuildDib(CurrentPage(), Source.page, Script.resolution);
     if (!dib)
         return Refuse(TWCC_LOWMEMORY);
+    if (Script.corrupt) {
+        SIZE_T cut = sizeof(BITMAPINFOHEADER) + (CurrentPage().bits == 24 ? 0 : (1 << CurrentPage().bits) * 4);
+        HGLOBAL shorter = GlobalReAlloc(dib, cut, GMEM_MOVEABLE);
+        if (shorter)
+            dib = shorter;
+    }
     *static_cast<TW_HANDLE*>(data) = dib;
     Source.state = 7;
     LogLine("native page %d", Source.page);
@@ -381,7 +387,7 @@ TW_UINT16 MemoryTransfer(TW_IMAGEMEMXFER* xfer)
     xfer->Compression = TWCP_NONE;
     xfer->BytesPerRow = rowBytes;
     xfer->Columns = uint32_t(page.width);
-    xfer->Rows = rows;
+    xfer->Rows = Script.corrupt ? rows + uint32_t(page.height) : rows;
     xfer->XOffset = 0;
     xfer->YOffset = Source.rowsSent;
     xfer->BytesWritten = rows * rowBytes;
