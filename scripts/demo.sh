@@ -33,9 +33,10 @@ app="$root/build/x64/demo"
 rm -rf "$app"
 mkdir -p "$app"
 cp build/x64/tools/twacquire.exe build/x64/tools/TWAINDSM.dll "$app/"
-# The user's part: once the source's window is up, leave it by its close box.
+# The user's part: once the source's window (the one with the tab control 1071) is up, leave it
+# by its close box.
 cat >"$app/user.txt" <<'SCRIPT'
-wait-window * #32770 20000
+wait-dialog 1071 20000
 echo "the source window is up; the user closes it"
 sleep 1500
 post 0 0x0010 0 0

@@ -283,7 +283,7 @@ TEST_F(AcquireTest, AWindowScriptDrivesTheSourceWindow)
     sources.AddTestSource("a", "name Windowed\nwindow\npage 9 4 8\npage 10 5 8\npage 11 6 24\n");
     WriteFileText(work / "choose.txt",
                   "# the second page onwards\n"
-                  "wait-window Windowed\n"
+                  "wait-dialog 101\n"
                   "wait-enabled 1\n"
                   "select 101 1\n"
                   "click 1\n");

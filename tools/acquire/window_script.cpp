@@ -27,7 +27,7 @@ struct CommandSpec {
 };
 
 const CommandSpec Commands[] = {
-    {"wait-window", 2, 4}, {"wait-gone", 1, 2}, {"wait-enabled", 2, 3}, {"click", 2, 2},
+    {"wait-window", 2, 4}, {"wait-dialog", 2, 3}, {"wait-gone", 1, 2}, {"wait-enabled", 2, 3}, {"click", 2, 2},
     {"select", 3, 3},      {"settext", 3, 3},   {"send", 5, 5},         {"post", 5, 5},
     {"sleep", 2, 2},       {"echo", 1, 2},
 };
@@ -109,6 +109,7 @@ bool WaitFor(DWORD timeout, Condition condition)
 struct WindowSearch {
     const std::string* caption;
     const std::string* className;
+    int controlId;  // 0: any
     HWND found;
 };
 
@@ -126,13 +127,15 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter)
         return TRUE;
     if (!search->className->empty() && _stricmp(search->className->c_str(), className) != 0)
         return TRUE;
+    if (search->controlId != 0 && !GetDlgItem(window, search->controlId))
+        return TRUE;
     search->found = window;
     return FALSE;
 }
 
-HWND FindTopWindow(const std::string& caption, const std::string& className)
+HWND FindTopWindow(const std::string& caption, const std::string& className, int controlId)
 {
-    WindowSearch search{&caption, &className, nullptr};
+    WindowSearch search{&caption, &className, controlId, nullptr};
     EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
@@ -152,10 +155,24 @@ bool WaitWindow(const ScriptLine& line, std::string& error)
     std::string className = line.words.size() > 2 ? line.words[2] : "";
     HWND found = nullptr;
     if (!WaitFor(TimeoutArgument(line, 3), [&] {
-            found = FindTopWindow(line.words[1], className);
+            found = FindTopWindow(line.words[1], className, 0);
             return found != nullptr;
         }))
         return Fail(error, "no window \"" + line.words[1] + "\" appeared");
+    Script.current = found;
+    return true;
+}
+
+bool WaitDialog(const ScriptLine& line, std::string& error)
+{
+    static const std::string any = "*", anyClass;
+    int id = int(Number(line.words[1]));
+    HWND found = nullptr;
+    if (!WaitFor(TimeoutArgument(line, 2), [&] {
+            found = FindTopWindow(any, anyClass, id);
+            return found != nullptr;
+        }))
+        return Fail(error, "no window with control " + line.words[1] + " appeared");
     Script.current = found;
     return true;
 }
@@ -269,6 +286,8 @@ bool Run(const ScriptLine& line, std::string& error)
     const std::string& name = line.words[0];
     if (name == "wait-window")
         return WaitWindow(line, error);
+    if (name == "wait-dialog")
+        return WaitDialog(line, error);
     if (name == "wait-gone")
         return WaitGone(line, error);
     if (name == "wait-enabled")

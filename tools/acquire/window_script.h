@@ -3,6 +3,8 @@
 // double quotes hold text with spaces, numbers may be hexadecimal (0x...):
 //   wait-window <caption> [class] [timeout ms]  wait for a visible top-level window of this
 //                                               process ("*": any caption); it becomes current
+//   wait-dialog <id> [timeout ms]               the same for a window holding control <id>
+//                                               (ids stay when texts are translated)
 //   wait-gone [timeout ms]                      wait until the current window is gone or hidden
 //   wait-enabled <id> [timeout ms]              wait until a control is visible and enabled
 //   click <id>                                  press a button, as a person could (not disabled)
