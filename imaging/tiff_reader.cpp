@@ -234,23 +234,11 @@ void ForwardRows(void* context, const uint8_t* bytes, uint32_t count) {
     DeliverRows(*static_cast<PageDecodeContext*>(context), bytes, count);
 }
 
-void DeliverBackgroundBytes(PageDecodeContext& context, uint64_t count) {
-    if (count == 0) return;
-    const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(count, 0x100000));
-    auto* block = static_cast<uint8_t*>(std::malloc(piece));
-    if (block == nullptr) return;
-    std::memset(block, context.background, piece);
-    while (count > 0) {
-        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(count, piece));
-        DeliverRows(context, block, n);
-        count -= n;
-    }
-    std::free(block);
-}
-
-// Pads what the page has received to at least target bytes.
+// Pads what the page has received to at least target bytes, in whole rows.
 void PadTo(PageDecodeContext& context, uint64_t target) {
-    if (context.bytesDelivered < target) DeliverBackgroundBytes(context, target - context.bytesDelivered);
+    if (context.bytesDelivered >= target) return;
+    const uint64_t missing = target - context.bytesDelivered;
+    DeliverBackgroundRows(context, static_cast<uint32_t>((missing + context.bytesPerRow - 1) / context.bytesPerRow));
 }
 
 void DecodeStrip(PageDecodeContext& context, uint32_t offset, uint32_t byteCount, uint32_t rows) {
@@ -468,5 +456,17 @@ void DeliverRows(PageDecodeContext& context, const uint8_t* bytes, uint32_t coun
 }
 
 void DeliverBackgroundRows(PageDecodeContext& context, uint32_t rows) {
-    DeliverBackgroundBytes(context, static_cast<uint64_t>(rows) * context.bytesPerRow);
+    const uint32_t stride = context.bytesPerRow;
+    if (rows == 0 || stride == 0) return;
+    // Whole rows in pieces of at most 1 MiB (at least one row).
+    const uint32_t pieceRows = std::min(rows, std::max<uint32_t>(1, 0x100000 / stride));
+    auto* block = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(pieceRows) * stride));
+    if (block == nullptr) return;
+    std::memset(block, context.background, static_cast<size_t>(pieceRows) * stride);
+    while (rows > 0) {
+        const uint32_t n = std::min(rows, pieceRows);
+        DeliverRows(context, block, n * stride);
+        rows -= n;
+    }
+    std::free(block);
 }

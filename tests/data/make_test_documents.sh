@@ -67,7 +67,8 @@ for i in "${pages[@]}"; do
   if [ "$small" = "--small" ]; then
     # A piece with text on it, a few strips high.
     jbgtopbm "$examples/$name.jbg" "$work/full.pbm"
-    pamcut -left 200 -top 300 -width 160 -height 40 "$work/full.pbm" > "$page"
+    if [ "$i" = 1 ]; then crop=(-left 240 -top 700); else crop=(-left 80 -top 1700); fi
+    pamcut "${crop[@]}" -width 160 -height 40 "$work/full.pbm" > "$page"
     rows=16
     narrow_width=150
   else
@@ -111,6 +112,19 @@ for i in "${pages[@]}"; do
   tiff "$out/t6_1700/$name.tif" "$narrow" -g4 -rowsperstrip "$rows"
   jbig_tiff "$out/jbig_1700/$name.tif" "$narrow" $(( (height + 2) / 3 )) 0
 done
+
+# Raw JBIG strips for the strip fuzzer: the same pieces in each of JBIG-KIT's codings.
+if [ "$small" = "--small" ]; then
+  mkdir -p "$out/jbg"
+  for i in "${pages[@]}"; do
+    n=0
+    for options in "-q" "-f" "-d 2" "" "-q -o 0 -p 0" "-q -p 92" "-q -s 4 -r"; do
+      # shellcheck disable=SC2086
+      pbmtojbg $options "$out/ref/ccitt$i.pbm" "$out/jbg/ccitt${i}_$n.jbg"
+      n=$(( n + 1 ))
+    done
+  done
+fi
 
 # Documents of several pages: without PageNumber; with PageNumber counting down (the last
 # directory is page 0); with a different compression on each page.

@@ -274,6 +274,28 @@ TEST(TiffReader, RowsThatNoStripCoversAreWhite) {
     for (uint32_t y = 0; y < 50; ++y) EXPECT_TRUE(RowIsWhite(none, y)) << y;
 }
 
+void CountPartialRows(void* context, const uint8_t*, uint32_t count) {
+    auto* calls = static_cast<std::pair<uint32_t, uint32_t>*>(context);   // stride, partial calls
+    if (count % calls->first != 0) ++calls->second;
+}
+
+TEST(TiffReader, WhiteRowsReachTheSinkAsWholeRows) {
+    // 10000 rows of a 216-byte stride: more than a 1 MiB piece, which is no multiple of 216.
+    TiffPage page;
+    page.entries = PageEntries(1700, 10000, 4);
+    page.entries.push_back(Long(278, {0}));
+    page.strips = {{0xFF}};
+    const auto document = BuildTiff({page});
+    MemoryFile file{document};
+    static PageDecodeContext context;
+    std::pair<uint32_t, uint32_t> calls{216, 0};
+    ASSERT_EQ(OpenTiffPage(context, MemoryRead, MemorySeek, &file, CountPartialRows, &calls, 0, 0xFF), 1);
+    DecodeTiffPage(context);
+    EXPECT_EQ(context.bytesDelivered, 10000u * 216);
+    CloseTiffPage(context);
+    EXPECT_EQ(calls.second, 0u);
+}
+
 TEST(TiffReader, StripsPastTheFileEndGiveWhiteRowsInTheirPlace) {
     const Bitmap image = PatternBitmap(64, 30, 6);
     TiffPage page = JbigPage(image, 10);
