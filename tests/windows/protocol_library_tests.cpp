@@ -237,6 +237,24 @@ TEST_F(ProtocolLibraryTest, TimeOutsAreEnforcedByTheLibraryItself)
     }
 }
 
+TEST_F(ProtocolLibraryTest, ConnectTimeOutEndsTheWaitForAHostThatDoesNotAnswer)
+{
+    // WinINet itself would wait minutes for this connection.
+    DeviceSimulator device({"--no-accept"});
+    ASSERT_TRUE(device.started());
+    ProtocolHandle message = UserListRequest();
+    ProtocolHandle connection = lib.ConnOpen("127.0.0.1");
+    ASSERT_EQ(1, lib.ConnSetTimeouts(connection, 500, 0, 60000, 0));
+    DWORD start = GetTickCount();
+    EXPECT_EQ(0, lib.ConnSendMessage(connection, device.port(), "/upcmd.cgi", message));
+    DWORD took = GetTickCount() - start;
+    EXPECT_EQ(ErrorTimedOut, lib.ConnGetLastError(connection));
+    EXPECT_GE(took + 50, 500u);
+    EXPECT_LT(took, 2000u);
+    lib.ConnClose(connection);
+    lib.MsgFree(message);
+}
+
 TEST_F(ProtocolLibraryTest, CancelReturnsAtOnceAndTheLibraryStaysLoadedUntilTheRequestEnds)
 {
     DeviceSimulator device({"--delay-ms", "2500"});

@@ -406,6 +406,19 @@ void Watch(const ServerSettings& settings)
     }
 }
 
+// Fills the listener's accept queue and never takes anything from it: later connection
+// attempts get no answer at all, as from a host that is gone.
+[[noreturn]] void StallConnections(int listener, const sockaddr_in& address)
+{
+    listen(listener, 0);
+    for (int i = 0; i < 4; ++i) {
+        int filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        connect(filler, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    }
+    for (;;)
+        Sleep(1000);
+}
+
 }  // namespace
 
 int RunServer(Storage& storage, const ServerSettings& settings)
@@ -433,6 +446,8 @@ int RunServer(Storage& storage, const ServerSettings& settings)
     printf("device simulator listening on 127.0.0.1:%d\n", port);
     fflush(stdout);
     std::thread(Watch, std::cref(settings)).detach();
+    if (settings.faults.noAccept)
+        StallConnections(listener, address);
 
     for (;;) {
         listener = server.listener;

@@ -21,6 +21,7 @@ struct Faults {
     int codeAfter = 0;        // with forceCode: this many records come before the code
     bool noCode = false;      // answers carry no CODE element
     int notFoundStatus = 404; // HTTP status of a file the device does not have
+    bool noAccept = false;    // accept no connection: connecting hangs as with a dead host
 };
 
 struct ServerSettings {

@@ -33,7 +33,8 @@ const char Usage[] =
     "  --code N               answer every command with code N\n"
     "  --code-after K         with --code: K records come before the code, the rest after it\n"
     "  --no-code              answers carry no CODE element\n"
-    "  --file-status N        HTTP status for a file the device does not have (404)\n";
+    "  --file-status N        HTTP status for a file the device does not have (404)\n"
+    "  --no-accept            accept no connection: connecting hangs as with a dead host\n";
 
 bool Number(const char* text, long& value)
 {
@@ -97,6 +98,7 @@ int main(int argc, char** argv)
         else if (option == "--code-after") ok = takeNumber(faults.codeAfter);
         else if (option == "--no-code") faults.noCode = true;
         else if (option == "--file-status") ok = takeNumber(faults.notFoundStatus);
+        else if (option == "--no-accept") faults.noAccept = true;
         else ok = false;
         if (!ok) {
             fprintf(stderr, "device simulator: bad option %s\n%s", option.c_str(), Usage);
