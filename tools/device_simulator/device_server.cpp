@@ -52,26 +52,43 @@ bool SendAll(int socket, const std::string& data)
     return true;
 }
 
-std::string Escape(const std::string& text)
+void AppendEscaped(std::string& out, const std::string& text)
 {
-    std::string escaped;
     for (char c : text) {
         switch (c) {
-        case '&': escaped += "&amp;"; break;
-        case '<': escaped += "&lt;"; break;
-        case '>': escaped += "&gt;"; break;
-        default: escaped += c;
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        default: out += c;
         }
     }
-    return escaped;
 }
 
-std::string Leaf(const char* name, const std::string& text)
-{
-    return std::string("<") + name + ">" + Escape(text) + "</" + name + ">";
-}
-
-std::string Leaf(const char* name, long number) { return Leaf(name, std::to_string(number)); }
+// Answers are appended to one buffer: ten thousand records are built without a temporary each.
+struct Xml {
+    std::string text;
+    Xml& Open(const char* name)
+    {
+        text += '<';
+        text += name;
+        text += '>';
+        return *this;
+    }
+    Xml& Close(const char* name)
+    {
+        text += "</";
+        text += name;
+        text += '>';
+        return *this;
+    }
+    Xml& Leaf(const char* name, const std::string& value)
+    {
+        Open(name);
+        AppendEscaped(text, value);
+        return Close(name);
+    }
+    Xml& Leaf(const char* name, long number) { return Leaf(name, std::to_string(number)); }
+};
 
 std::string Header(int status, const char* reason, const char* type, size_t length)
 {
@@ -150,24 +167,31 @@ struct CommandAnswer {
 
 std::string FolderRecord(const SimFolder& folder)
 {
-    return "<STRAGE>" + Leaf("DOCTYPE", "FOLDER") + Leaf("FOLDERID", HexId(folder.id)) +
-           Leaf("FOLDERNAME", folder.name) + Leaf("OWNER", folder.owner) + "</STRAGE>";
+    Xml xml;
+    xml.Open("STRAGE").Leaf("DOCTYPE", "FOLDER").Leaf("FOLDERID", HexId(folder.id)).Leaf("FOLDERNAME", folder.name);
+    xml.Leaf("OWNER", folder.owner).Close("STRAGE");
+    return xml.text;
 }
 
 std::string SubfolderRecord(const SimFolder& folder)
 {
-    return "<STRAGE>" + Leaf("DOCUMENTID", HexId(folder.id)) + Leaf("FOLDERID", HexId(folder.id)) +
-           Leaf("FOLDERNAME", folder.name) + Leaf("TIMESTAMP", folder.timestamp) + Leaf("OWNER", folder.owner) +
-           Leaf("PAGES", 0L) + Leaf("DOCTYPE", "FOLDER") + "</STRAGE>";
+    Xml xml;
+    xml.Open("STRAGE").Leaf("DOCUMENTID", HexId(folder.id)).Leaf("FOLDERID", HexId(folder.id));
+    xml.Leaf("FOLDERNAME", folder.name).Leaf("TIMESTAMP", folder.timestamp).Leaf("OWNER", folder.owner);
+    xml.Leaf("PAGES", 0L).Leaf("DOCTYPE", "FOLDER").Close("STRAGE");
+    return xml.text;
 }
 
 std::string DocumentRecord(const Storage& storage, const SimDocument& document)
 {
     const SimFolder& folder = storage.folders[static_cast<size_t>(document.folder)];
-    return "<STRAGE>" + Leaf("DOCUMENTID", HexId(document.id)) + Leaf("FOLDERID", HexId(folder.id)) +
-           Leaf("FOLDERNAME", folder.name) + Leaf("TIMESTAMP", document.timestamp) + Leaf("OWNER", document.owner) +
-           Leaf("PAGES", document.pages) + Leaf("DOCTYPE", document.doctype) + Leaf("STATUS", document.status) +
-           Leaf("IMAGEPATH", document.imagePath) + Leaf("SUBJECT", document.subject) + "</STRAGE>";
+    Xml xml;
+    xml.text.reserve(400);
+    xml.Open("STRAGE").Leaf("DOCUMENTID", HexId(document.id)).Leaf("FOLDERID", HexId(folder.id));
+    xml.Leaf("FOLDERNAME", folder.name).Leaf("TIMESTAMP", document.timestamp).Leaf("OWNER", document.owner);
+    xml.Leaf("PAGES", document.pages).Leaf("DOCTYPE", document.doctype).Leaf("STATUS", document.status);
+    xml.Leaf("IMAGEPATH", document.imagePath).Leaf("SUBJECT", document.subject).Close("STRAGE");
+    return xml.text;
 }
 
 std::string Text(pugi::xml_node node, const char* name)
@@ -199,9 +223,11 @@ void ListUsers(Storage& storage, CommandAnswer& answer)
         answer.code = 811;
         return;
     }
-    for (const SimUser& user : storage.users)
-        answer.records.push_back("<USER>" + Leaf("USERHANDLE", user.handle) + Leaf("USERID", user.id) +
-                                 Leaf("USERNAME", user.name) + "</USER>");
+    for (const SimUser& user : storage.users) {
+        Xml xml;
+        xml.Open("USER").Leaf("USERHANDLE", user.handle).Leaf("USERID", user.id).Leaf("USERNAME", user.name);
+        answer.records.push_back(xml.Close("USER").text);
+    }
 }
 
 void List(Storage& storage, pugi::xml_node params, CommandAnswer& answer)
@@ -281,20 +307,20 @@ CommandAnswer RunCommand(Storage& storage, const std::string& body)
 
 std::string AnswerText(const CommandAnswer& answer, const Faults& faults)
 {
-    std::string records;
-    std::string code = faults.noCode ? "" : Leaf("CODE", faults.forceCode ? faults.code : answer.code);
+    Xml records;
     size_t before = faults.forceCode ? std::min<size_t>(static_cast<size_t>(faults.codeAfter), answer.records.size()) : 0;
     for (size_t i = 0; i < before; ++i)
-        records += answer.records[i];
-    records += code;
+        records.text += answer.records[i];
+    if (!faults.noCode)
+        records.Leaf("CODE", faults.forceCode ? faults.code : answer.code);
     // A forced code stands alone unless records were asked for ahead of it; then the rest
     // follows, to show that nothing after the code is read.
     if (!faults.forceCode || before > 0)
         for (size_t i = before; i < answer.records.size(); ++i)
-            records += answer.records[i];
+            records.text += answer.records[i];
     for (int i = 0; i < faults.deep; ++i)
-        records = "<PARAM>" + records + "</PARAM>";
-    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + answer.root + ">" + records;
+        records.text = "<PARAM>" + records.text + "</PARAM>";
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + answer.root + ">" + records.text;
     if (faults.oversized > 0 && text.size() < static_cast<size_t>(faults.oversized))
         text.append(static_cast<size_t>(faults.oversized) - text.size(), ' ');
     text += "</" + answer.root + ">\n";
@@ -334,8 +360,10 @@ void ServeFile(Server& server, int socket, const std::string& path)
 
 void ServeProbe(Server& server, int socket)
 {
-    std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<DEVICEINFO>" +
-                       Leaf("NAME", server.storage.name) + Leaf("TYPE", server.storage.type) + "</DEVICEINFO>\n";
+    Xml xml;
+    xml.text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    xml.Open("DEVICEINFO").Leaf("NAME", server.storage.name).Leaf("TYPE", server.storage.type).Close("DEVICEINFO");
+    std::string body = xml.text + "\n";
     SendAll(socket, Header(200, "OK", "text/xml; charset=utf-8", body.size()) + body);
 }
 
