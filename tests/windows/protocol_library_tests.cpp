@@ -231,7 +231,7 @@ TEST_F(ProtocolLibraryTest, TimeOutsAreEnforcedByTheLibraryItself)
         EXPECT_EQ(ErrorTimedOut, lib.ConnGetLastError(connection));
         DWORD limit = limits.receive ? limits.receive : limits.total;
         EXPECT_GE(took + 50, limit);
-        EXPECT_LT(took, limit + 1500);
+        EXPECT_LT(took, limit + 2500);  // the answer itself comes only after 4000 ms
         lib.ConnClose(connection);
         lib.MsgFree(message);
     }
@@ -250,14 +250,14 @@ TEST_F(ProtocolLibraryTest, ConnectTimeOutEndsTheWaitForAHostThatDoesNotAnswer)
     DWORD took = GetTickCount() - start;
     EXPECT_EQ(ErrorTimedOut, lib.ConnGetLastError(connection));
     EXPECT_GE(took + 50, 500u);
-    EXPECT_LT(took, 2000u);
+    EXPECT_LT(took, 3000u);
     lib.ConnClose(connection);
     lib.MsgFree(message);
 }
 
 TEST_F(ProtocolLibraryTest, CancelReturnsAtOnceAndTheLibraryStaysLoadedUntilTheRequestEnds)
 {
-    DeviceSimulator device({"--delay-ms", "2500"});
+    DeviceSimulator device({"--delay-ms", "3000"});
     ASSERT_TRUE(device.started());
     ProtocolHandle message = UserListRequest();
     ProtocolHandle connection = lib.ConnOpen("127.0.0.1");
@@ -273,8 +273,8 @@ TEST_F(ProtocolLibraryTest, CancelReturnsAtOnceAndTheLibraryStaysLoadedUntilTheR
         seen = clicker.seen();
     }
     EXPECT_EQ(ErrorCancelled, lib.ConnGetLastError(connection));
-    EXPECT_LT(returned - seen.clickTick, 500u);
-    EXPECT_LT(returned - start, 2000u);
+    EXPECT_LT(returned - seen.clickTick, 1000u);
+    EXPECT_LT(returned - start, 2500u);
     EXPECT_EQ("Device Caption", seen.caption);
     EXPECT_EQ("Please wait.", seen.text);
     EXPECT_EQ("&Stop", seen.button);
@@ -294,7 +294,7 @@ TEST_F(ProtocolLibraryTest, CancelReturnsAtOnceAndTheLibraryStaysLoadedUntilTheR
         Sleep(20);
     }
     ASSERT_NE(0u, unloaded) << "the request's thread never let the module go";
-    EXPECT_GE(unloaded - start, 2400u);
+    EXPECT_GE(unloaded - start, 2900u);
     ASSERT_EQ(1, LoadProtocolLibraryFrom(LibraryPath().c_str(), lib));
 }
 
@@ -307,7 +307,7 @@ TEST_F(ProtocolLibraryTest, QuitDuringTheWaitCancelsAndIsPostedAgain)
     PostQuitMessage(3);
     DWORD start = GetTickCount();
     EXPECT_EQ(0, lib.ConnSendMessage(connection, device.port(), "/upcmd.cgi", message));
-    EXPECT_LT(GetTickCount() - start, 1000u);
+    EXPECT_LT(GetTickCount() - start, 2000u);
     EXPECT_EQ(ErrorCancelled, lib.ConnGetLastError(connection));
     MSG quit;
     ASSERT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
@@ -478,7 +478,7 @@ TEST_F(ProtocolLibraryTest, FailedDownloadsLeaveNothingBehind)
 
 TEST_F(ProtocolLibraryTest, CancelledDownloadLeavesNothingOnceItsThreadEnds)
 {
-    DeviceSimulator device({"--file-delay-ms", "1500"});
+    DeviceSimulator device({"--file-delay-ms", "3000"});
     ASSERT_TRUE(device.started());
     TempFolder folder;
     std::string local = folder / "doc.tif";
@@ -490,12 +490,12 @@ TEST_F(ProtocolLibraryTest, CancelledDownloadLeavesNothingOnceItsThreadEnds)
         EXPECT_EQ(0, lib.ConnDownloadFile(connection, device.port(), "/strage/00001005.tif", 0, local.c_str(), 0));
     }
     EXPECT_EQ(ErrorCancelled, lib.ConnGetLastError(connection));
-    EXPECT_LT(GetTickCount() - start, 1200u);
+    EXPECT_LT(GetTickCount() - start, 2500u);
     lib.ConnClose(connection);
     // The worker receives the whole file after the delay, then throws it away.
-    while (GetTickCount() - start < 2500)
+    while (GetTickCount() - start < 3500)
         Sleep(50);
-    while (GetTickCount() - start < 6000 && !FilesIn(folder.path()).empty())
+    while (GetTickCount() - start < 10000 && !FilesIn(folder.path()).empty())
         Sleep(50);
     EXPECT_TRUE(FilesIn(folder.path()).empty());
     EXPECT_FALSE(FileExists(local));

@@ -660,7 +660,7 @@ TEST_F(StorageCommands, FailedFetchShowsItsMessageAndLeavesNoFile)
 
 TEST_F(StorageCommands, CancelledFetchShowsNothingAndLeavesNoFile)
 {
-    DeviceSimulator device({"--file-delay-ms", "1500"});
+    DeviceSimulator device({"--file-delay-ms", "3000"});
     PointAt(device);
     ASSERT_TRUE(CreateWorkDirectory());
     DWORD start = GetTickCount();
@@ -668,11 +668,11 @@ TEST_F(StorageCommands, CancelledFetchShowsNothingAndLeavesNoFile)
         WaitWindowClicker clicker(50);
         EXPECT_EQ(0, DownloadDocument(Record(0x1005)));
     }
-    EXPECT_LT(GetTickCount() - start, 1200u);
+    EXPECT_LT(GetTickCount() - start, 2500u);
     EXPECT_EQ(none, Shown());
-    while (GetTickCount() - start < 2500)
+    while (GetTickCount() - start < 3500)
         Sleep(50);
-    while (GetTickCount() - start < 6000 && !FilesIn(WorkDirectory).empty())
+    while (GetTickCount() - start < 10000 && !FilesIn(WorkDirectory).empty())
         Sleep(50);
     EXPECT_TRUE(FilesIn(WorkDirectory).empty());
 }

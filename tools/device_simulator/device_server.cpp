@@ -392,6 +392,10 @@ void Serve(Server& server, int socket)
     Request request;
     if (ReadRequest(socket, request)) {
         Record(server, request);
+        // The listener closes before this answer goes out, so that whoever comes next is refused.
+        int handled = ++server.requests;
+        if (server.settings.faults.refuseAfter >= 0 && handled >= server.settings.faults.refuseAfter)
+            StopListening(server);
         if (request.method == "POST" && request.path == "/upcmd.cgi")
             ServeCommand(server, socket, request);
         else if (request.method == "GET" && request.path == "/devinfo.cgi")
@@ -400,9 +404,6 @@ void Serve(Server& server, int socket)
             ServeFile(server, socket, request.path);
         else
             SendStatus(socket, 405, "Method Not Allowed");
-        int handled = ++server.requests;
-        if (server.settings.faults.refuseAfter >= 0 && handled >= server.settings.faults.refuseAfter)
-            StopListening(server);
     }
     // A dropped answer is a connection closed without a word.
     shutdown(socket, SHUT_RDWR);
