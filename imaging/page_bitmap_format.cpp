@@ -70,16 +70,20 @@ int32_t PixelsPerMetre(int32_t dotsPerInch) {
     return static_cast<int32_t>(static_cast<int64_t>(dotsPerInch) * 10000 / 254);
 }
 
-uint32_t BuildPageBitmapHeaders(const PageBitmapLayout& layout, int32_t xDpi, int32_t yDpi,
-                                uint8_t* out) {
+void BuildBitmapFileHeader(uint32_t fileSize, uint32_t pixelOffset, uint8_t* out) {
     uint8_t* p = out;
-    // File header.
     *p++ = 'B';
     *p++ = 'M';
-    Put32(p, layout.fileSize);
+    Put32(p, fileSize);
     Put16(p, 0);
     Put16(p, 0);
-    Put32(p, layout.pixelOffset);
+    Put32(p, pixelOffset);
+}
+
+uint32_t BuildPageBitmapHeaders(const PageBitmapLayout& layout, int32_t xDpi, int32_t yDpi,
+                                uint8_t* out) {
+    BuildBitmapFileHeader(layout.fileSize, layout.pixelOffset, out);
+    uint8_t* p = out + BitmapFileHeaderBytes;
     // Info header.
     Put32(p, BitmapInfoHeaderBytes);
     Put32(p, layout.width);

@@ -39,6 +39,9 @@ int PlanPageBitmapLayout(uint32_t width, uint32_t height, int pixelType, PageBit
 // Pixels per metre of a resolution in dots per inch, truncated (200 dpi gives 7874).
 int32_t PixelsPerMetre(int32_t dotsPerInch);
 
+// Writes the 14-byte file header: "BM", file size, two reserved words, pixel data offset.
+void BuildBitmapFileHeader(uint32_t fileSize, uint32_t pixelOffset, uint8_t* out);
+
 // Writes the 14-byte file header, the 40-byte info header and the palette into out (room for
 // MaxPageBitmapHeaderBytes); returns the number of bytes written, the layout's pixel offset.
 uint32_t BuildPageBitmapHeaders(const PageBitmapLayout& layout, int32_t xDpi, int32_t yDpi,
