@@ -183,7 +183,7 @@ DWORD RunExchange(HttpJob* job, Exchange& exchange)
 DWORD WINAPI WorkerMain(LPVOID parameter)
 {
     HttpJob* job = static_cast<HttpJob*>(parameter);
-    HMODULE module = LibraryModule;
+    HMODULE module = job->module;
     {
         Exchange exchange;
         job->error = RunExchange(job, exchange);
@@ -207,15 +207,14 @@ DWORD StartHttpJob(HttpJob* job)
     job->phaseTick = static_cast<LONG>(job->startTick);
     job->activityTick = static_cast<LONG>(job->startTick);
     // The worker's own reference on the module keeps the code it runs loaded until it ends.
-    HMODULE module = nullptr;
     if (job->done && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&WorkerMain),
-                                        &module)) {
+                                        &job->module)) {
         HANDLE thread = CreateThread(nullptr, 0, WorkerMain, job, 0, nullptr);
         if (thread) {
             CloseHandle(thread);
             return 0;
         }
-        FreeLibrary(module);
+        FreeLibrary(job->module);
     }
     DWORD error = GetLastError() ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
     InterlockedExchange(&job->references, 1);

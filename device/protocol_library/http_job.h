@@ -37,6 +37,7 @@ struct HttpJob {
     volatile LONG state = JobRunning;
     volatile LONG references = 2;  // the caller's and the worker's
     HANDLE done = nullptr;
+    HMODULE module = nullptr;  // the worker's own reference on the module its code is in
 };
 
 // Starts the worker. On failure the job is released and the Windows error returned; 0 = running.
