@@ -298,6 +298,27 @@ TEST_F(ProtocolLibraryTest, CancelReturnsAtOnceAndTheLibraryStaysLoadedUntilTheR
     ASSERT_EQ(1, LoadProtocolLibraryFrom(LibraryPath().c_str(), lib));
 }
 
+TEST_F(ProtocolLibraryTest, EscapeAndEnterInTheWaitWindowCancelToo)
+{
+    DeviceSimulator device({"--delay-ms", "3000"});
+    ASSERT_TRUE(device.started());
+    for (UINT key : {VK_ESCAPE, VK_RETURN}) {
+        ProtocolHandle message = UserListRequest();
+        ProtocolHandle connection = lib.ConnOpen("127.0.0.1");
+        lib.ConnSetWaitWindow(connection, 0, "Caption", "Text", "&Cancel");
+        DWORD start = GetTickCount();
+        {
+            WaitWindowClicker clicker(100, key);
+            EXPECT_EQ(0, lib.ConnSendMessage(connection, device.port(), "/upcmd.cgi", message)) << key;
+            EXPECT_TRUE(clicker.WaitForClick(0)) << key;
+        }
+        EXPECT_EQ(ErrorCancelled, lib.ConnGetLastError(connection)) << key;
+        EXPECT_LT(GetTickCount() - start, 2500u) << key;
+        lib.ConnClose(connection);
+        lib.MsgFree(message);
+    }
+}
+
 TEST_F(ProtocolLibraryTest, QuitDuringTheWaitCancelsAndIsPostedAgain)
 {
     DeviceSimulator device({"--delay-ms", "3000"});

@@ -47,7 +47,10 @@ HWND FindWaitWindow()
     return search.found;
 }
 
-WaitWindowClicker::WaitWindowClicker(DWORD clickAfter) : clickAfter_(clickAfter), thread_([this] { Watch(); }) {}
+WaitWindowClicker::WaitWindowClicker(DWORD clickAfter, UINT key)
+    : clickAfter_(clickAfter), key_(key), thread_([this] { Watch(); })
+{
+}
 
 WaitWindowClicker::~WaitWindowClicker()
 {
@@ -83,7 +86,12 @@ void WaitWindowClicker::Watch()
     GetClientRect(button, &area);
     LPARAM centre = MAKELPARAM((area.right - area.left) / 2, (area.bottom - area.top) / 2);
     seen_.clickTick = GetTickCount();
-    PostMessageA(button, WM_LBUTTONDOWN, MK_LBUTTON, centre);
-    PostMessageA(button, WM_LBUTTONUP, 0, centre);
+    if (key_) {
+        PostMessageA(button, WM_KEYDOWN, key_, 1);
+        PostMessageA(button, WM_KEYUP, key_, 0xC0000001);
+    } else {
+        PostMessageA(button, WM_LBUTTONDOWN, MK_LBUTTON, centre);
+        PostMessageA(button, WM_LBUTTONUP, 0, centre);
+    }
     clicked_ = true;
 }

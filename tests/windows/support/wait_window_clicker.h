@@ -17,8 +17,9 @@ struct SeenWaitWindow {
 
 class WaitWindowClicker {
 public:
-    // Clicks the button clickAfter milliseconds after the window appears.
-    explicit WaitWindowClicker(DWORD clickAfter = 0);
+    // Clicks the button clickAfter milliseconds after the window appears; with a key given,
+    // presses that key on the focused button instead.
+    explicit WaitWindowClicker(DWORD clickAfter = 0, UINT key = 0);
     ~WaitWindowClicker();
     WaitWindowClicker(const WaitWindowClicker&) = delete;
     WaitWindowClicker& operator=(const WaitWindowClicker&) = delete;
@@ -31,6 +32,7 @@ private:
     void Watch();
 
     DWORD clickAfter_;
+    UINT key_;
     volatile bool stop_ = false;
     volatile bool clicked_ = false;
     SeenWaitWindow seen_;
