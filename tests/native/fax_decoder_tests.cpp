@@ -368,8 +368,8 @@ TEST_P(FaxAgainstLibtiff, CutStripKeepsTheRowsBeforeTheCut) {
     const OracleCase c = GetParam();
     const Bitmap image = PageLikeImage(1728, 40, 5);
     const std::vector<uint8_t> strip = EncodeStrip(image, c.coding, c.fillOrder);
-    // Decode the first ten rows alone, then the whole strip cut short: the rows before the cut
-    // are the same, the rest of the delivered rows is whole and white or decoded.
+    // The strip cut in half: the rows before the cut come out as from the whole strip, every row
+    // is still delivered, and past the row the cut falls in all rows are white.
     const Decoded whole = Decode(strip, 1728, 40, ModeOf(c.coding), {.fillOrder = c.fillOrder});
     std::vector<uint8_t> cut(strip.begin(), strip.begin() + strip.size() / 2);
     const Decoded part = Decode(cut, 1728, 40, ModeOf(c.coding), {.fillOrder = c.fillOrder});
@@ -382,7 +382,6 @@ TEST_P(FaxAgainstLibtiff, CutStripKeepsTheRowsBeforeTheCut) {
     }
     EXPECT_GT(same, 5u);
     EXPECT_LT(same, 40u);
-    // Past the last fully decoded row, nothing but white (T.4 and T.6 stop at the end of input).
     for (uint32_t y = same + 1; y < 40; ++y) {
         EXPECT_TRUE(std::equal(white.begin(), white.end(), part.rows.bytes.begin() + y * 216)) << "row " << y;
     }
