@@ -13,15 +13,18 @@ uint32_t BigEndian32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
 }
 
-// JBIG-KIT allocates every plane as soon as it has read a header, and ends the process when it
-// cannot: a header whose planes would not fit the bound of a page is never handed to it.
-bool HeaderFitsMemory(const uint8_t* header) {
+// JBIG-KIT allocates every plane as soon as it has read a header, ends the process when it
+// cannot, and decodes every pixel it was promised. So a header is handed to it only when its
+// planes are of the page's order of size: twice the page, a little more for tiny pages.
+bool HeaderFitsPage(const uint8_t* header, const PageDecodeContext& context) {
+    const uint64_t pageBytes = static_cast<uint64_t>(context.height) * context.bytesPerRow;
+    const uint64_t limit = std::min<uint64_t>(MaxPageBytes, 2 * pageBytes + 0x10000);
     const uint64_t planes = header[2];
     const uint64_t width = BigEndian32(header + 4);
     const uint64_t height = BigEndian32(header + 8);
     // The full plane and the half-resolution one beside it.
     const uint64_t perPlane = height * ((width + 7) >> 3) + ((height + 1) >> 1) * ((width + 15) >> 4);
-    return perPlane <= MaxPageBytes && planes * perPlane <= MaxPageBytes;
+    return perPlane <= limit && planes * perPlane <= limit;
 }
 
 // How a plane's white pixels read. JBIG data is the raw plane, in which a 1-bit is black; a file
@@ -97,7 +100,7 @@ void DecodeJbigStrip(PageDecodeContext& context, uint32_t byteCount, uint32_t ro
     // The header goes in alone first. Once JBIG-KIT has taken it the plane exists; it is blanked
     // to white so that rows a damaged strip never reaches come out white, not as stale memory.
     bool planeMade = false;
-    if (length >= JbigHeaderBytes && HeaderFitsMemory(strip)) {
+    if (length >= JbigHeaderBytes && HeaderFitsPage(strip, context)) {
         size_t used = 0;
         if (jbg_dec_in(&context.jbig, strip, JbigHeaderBytes, &used) == JBG_EAGAIN &&
             used == JbigHeaderBytes) {

@@ -164,8 +164,13 @@ TEST(JbigDecoder, HeadersClaimingHugePlanesAreNotHandedToTheLibrary) {
     EXPECT_TRUE(DecodeStrip(withSize(0xFFFFFFFF, 0xFFFFFFFE, 255), 64, 8).rows.empty());
     EXPECT_TRUE(DecodeStrip(withSize(1728, 8, 255), 64, 8).rows.size() <= 8u * 8);
     EXPECT_TRUE(DecodeStrip(withSize(200000, 200000, 1), 64, 8).rows.empty());
-    // A large but sane plane is decoded (as far as the data goes).
-    EXPECT_EQ(DecodeStrip(withSize(7000, 8000, 1), 64, 8).RowsDelivered(), 8u);
+    // A plane far larger than its page is refused even where memory would allow it: JBIG-KIT
+    // would decode every one of its pixels, for seconds, from a few hundred bytes.
+    EXPECT_TRUE(DecodeStrip(withSize(0x00800096, 14, 1), 150, 40).rows.empty());
+    EXPECT_TRUE(DecodeStrip(withSize(7000, 8000, 1), 1728, 100).rows.empty());
+    // A plane of its page's size is decoded, as far as the data goes.
+    EXPECT_EQ(DecodeStrip(withSize(1728, 2000, 1), 1728, 2000).RowsDelivered(), 2000u);
+    EXPECT_EQ(DecodeStrip(withSize(1800, 2100, 1), 1728, 2000).RowsDelivered(), 2000u);
 }
 
 }  // namespace
