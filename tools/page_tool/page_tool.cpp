@@ -1,75 +1,37 @@
-// qrvpage <document.tif> <page, from 1> [out.pbm]
+// qrvpage [options] <document.tif> <page, from 1> [out.pbm]
 // Decodes one page of a document with the source's own reader and decoders, prints what the
-// page's directory says, and writes the decoded page as a PBM (P4) file when asked.
-#include <algorithm>
+// page's directory says, and writes the decoded page as a PBM (P4) file when asked. With --bmp it
+// writes the page bitmap file the source would write for the page, converted as the options say.
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <string>
 
-#include "imaging/tiff_reader.h"
+#include "imaging/page_bitmap_format.h"
+#include "tools/page_tool/page_build.h"
 
 namespace {
 
-uint32_t FileRead(void* file, void* buffer, uint32_t count) {
-    return static_cast<uint32_t>(std::fread(buffer, 1, count, static_cast<FILE*>(file)));
-}
+const char* const Usage =
+    "usage: qrvpage [options] <document.tif> <page, from 1> [out.pbm]\n"
+    "  --bmp <out.bmp>        write the page bitmap file the source writes for the page\n"
+    "  --convert              convert it with the settings below, as for a transfer\n"
+    "                         (without: the page as decoded, as for the preview)\n"
+    "  --resolution <dpi>     change the resolution to <dpi>, or <x>x<y>; default: no change\n"
+    "  --pixel-type <type>    bw (default), gray or rgb\n"
+    "  --paper <w>x<h>        fixed size in hundredths of an inch, e.g. 826x1168 for A4\n"
+    "The page bitmap file is stored top row first: other readers show it upside down.\n";
 
-int64_t FileSeek(void* file, uint32_t offset, int origin) {
-    auto* f = static_cast<FILE*>(file);
-    const int whence = origin == 2 ? SEEK_END : origin == 1 ? SEEK_CUR : SEEK_SET;
-    if (std::fseek(f, static_cast<long>(offset), whence) != 0) return -1;
-    return std::ftell(f);
-}
-
-void CollectRows(void* context, const uint8_t* bytes, uint32_t count) {
-    auto* rows = static_cast<std::vector<uint8_t>*>(context);
-    rows->insert(rows->end(), bytes, bytes + count);
-}
-
-const char* ModeName(DecodeMode mode) {
-    switch (mode) {
-    case DecodeModeT4OneD: return "T.4 one-dimensional";
-    case DecodeModeT4TwoD: return "T.4 two-dimensional";
-    case DecodeModeT6: return "T.6";
-    case DecodeModeJbig: return "JBIG";
-    default: return "unsupported";
-    }
-}
-
-void PrintPageDescription(const PageDecodeContext& context) {
-    const TiffField* fields = context.directory->fields;
-    const uint32_t strips = std::min({fields[SlotStripOffsets].count, fields[SlotStripByteCounts].count,
-                                      fields[SlotStripRowCounts].count});
-    std::printf("width: %u\n", context.width);
-    std::printf("height: %u\n", context.height);
-    std::printf("resolution: %d x %d dpi\n", context.xResolution, context.yResolution);
-    std::printf("compression: %u\n", TiffFieldValue(fields[SlotCompression], 0));
-    std::printf("decode mode: %d (%s)\n", context.mode, ModeName(context.mode));
-    std::printf("fill order: %u\n", context.fillOrder);
-    std::printf("strips: %u\n", strips);
-    std::printf("rows per strip: %u\n", TiffFieldValue(fields[SlotStripRowCounts], 0));
-}
-
-// PBM rows are ceil(width / 8) bytes with 1 = black: the page's white = 1 rows are inverted and
-// their padding dropped.
-bool WritePbm(const char* path, const std::vector<uint8_t>& rows, uint32_t width, uint32_t height,
-              uint32_t stride) {
-    FILE* out = std::fopen(path, "wb");
-    if (out == nullptr) return false;
-    std::fprintf(out, "P4\n%u %u\n", width, height);
-    const uint32_t rowBytes = (width + 7) / 8;
-    const auto lastMask = static_cast<uint8_t>(0xFF00 >> (width % 8 == 0 ? 8 : width % 8));
-    std::vector<uint8_t> line(rowBytes);
-    bool ok = true;
-    for (uint32_t y = 0; y < height && ok; ++y) {
-        const uint8_t* row = rows.data() + static_cast<size_t>(y) * stride;
-        for (uint32_t b = 0; b < rowBytes; ++b) line[b] = static_cast<uint8_t>(~row[b]);
-        line[rowBytes - 1] &= lastMask;
-        ok = std::fwrite(line.data(), 1, rowBytes, out) == rowBytes;
-    }
-    return std::fclose(out) == 0 && ok;
-}
+struct ToolOptions {
+    const char* document = nullptr;
+    uint32_t page = 0;
+    const char* pbmPath = nullptr;
+    const char* bmpPath = nullptr;
+    bool convert = false;
+    bool settingGiven = false;
+    ConversionSettings settings;
+};
 
 bool ParsePageNumber(const char* text, uint32_t& page) {
     char* end = nullptr;
@@ -79,33 +41,114 @@ bool ParsePageNumber(const char* text, uint32_t& page) {
     return true;
 }
 
+// A plain decimal number (no sign, no hexadecimal).
+bool ParseNumber(const char* text, const char** end, double& value) {
+    const auto result = std::from_chars(text, text + std::strlen(text), value);
+    *end = result.ptr;
+    return result.ec == std::errc() && text[0] != '-';
+}
+
+// "<a>" (both the same, when allowed) or "<a>x<b>".
+bool ParsePair(const char* text, bool allowSingle, double& a, double& b) {
+    const char* end = nullptr;
+    if (!ParseNumber(text, &end, a)) return false;
+    if (*end == '\0' && allowSingle) {
+        b = a;
+        return true;
+    }
+    return *end == 'x' && ParseNumber(end + 1, &end, b) && *end == '\0';
+}
+
+bool ParsePixelType(const char* text, int& pixelType) {
+    const char* names[] = {"bw", "gray", "rgb"};
+    for (int type = PixelTypeBlackWhite; type <= PixelTypeRgb; ++type) {
+        if (std::strcmp(text, names[type]) == 0) {
+            pixelType = type;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ParseOptions(int argc, char** argv, ToolOptions& o) {
+    int positional = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--convert") {
+            o.convert = true;
+        } else if (arg == "--bmp" && hasValue) {
+            o.bmpPath = argv[++i];
+        } else if (arg == "--resolution" && hasValue) {
+            o.settings.resolutionChange = true;
+            o.settingGiven = true;
+            if (!ParsePair(argv[++i], true, o.settings.targetXResolution, o.settings.targetYResolution))
+                return false;
+        } else if (arg == "--pixel-type" && hasValue) {
+            o.settingGiven = true;
+            if (!ParsePixelType(argv[++i], o.settings.pixelType)) return false;
+        } else if (arg == "--paper" && hasValue) {
+            double w = 0, h = 0;
+            if (!ParsePair(argv[++i], false, w, h) || w > 1e6 || h > 1e6) return false;
+            o.settings.fixedSizeOn = true;
+            o.settings.paperWidth = static_cast<int32_t>(w);
+            o.settings.paperHeight = static_cast<int32_t>(h);
+            o.settingGiven = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return false;
+        } else if (positional == 0) {
+            o.document = argv[i];
+            ++positional;
+        } else if (positional == 1) {
+            if (!ParsePageNumber(argv[i], o.page)) return false;
+            ++positional;
+        } else if (positional == 2) {
+            o.pbmPath = argv[i];
+            ++positional;
+        } else {
+            return false;
+        }
+    }
+    // Settings apply only to a converted page bitmap file; anything else is a mistake.
+    if (positional < 2 || (o.convert && !o.bmpPath) || (o.settingGiven && !o.convert)) return false;
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    uint32_t page = 0;
-    if (argc < 3 || argc > 4 || !ParsePageNumber(argv[2], page)) {
-        std::fprintf(stderr, "usage: qrvpage <document.tif> <page, from 1> [out.pbm]\n");
+    ToolOptions options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fputs(Usage, stderr);
         return 2;
     }
-    FILE* file = std::fopen(argv[1], "rb");
+    FILE* file = std::fopen(options.document, "rb");
     if (file == nullptr) {
-        std::fprintf(stderr, "qrvpage: cannot open %s\n", argv[1]);
+        std::fprintf(stderr, "qrvpage: cannot open %s\n", options.document);
         return 1;
     }
-    std::vector<uint8_t> rows;
-    static PageDecodeContext context;
-    if (!OpenTiffPage(context, FileRead, FileSeek, file, CollectRows, &rows, page - 1, 0xFF)) {
-        std::fclose(file);
-        std::fprintf(stderr, "qrvpage: page %u of %s cannot be decoded\n", page, argv[1]);
-        return 1;
-    }
-    PrintPageDescription(context);
-    DecodeTiffPage(context);
-    CloseTiffPage(context);
+    BuiltPage page;
+    const bool decoded = DecodeDocumentPage(file, options.page, true, page);
     std::fclose(file);
-    if (argc == 4 && !WritePbm(argv[3], rows, context.width, context.height, context.bytesPerRow)) {
-        std::fprintf(stderr, "qrvpage: cannot write %s\n", argv[3]);
+    if (!decoded) {
+        std::fprintf(stderr, "qrvpage: page %u of %s cannot be decoded\n", options.page, options.document);
         return 1;
     }
+    if (options.pbmPath && !WritePbm(options.pbmPath, page)) {
+        std::fprintf(stderr, "qrvpage: cannot write %s\n", options.pbmPath);
+        return 1;
+    }
+    if (!options.bmpPath) return 0;
+    if (options.convert && !ConvertBuiltPage(page, options.settings)) {
+        std::fprintf(stderr, "qrvpage: the page cannot be converted with these settings\n");
+        return 1;
+    }
+    if (!WriteBuiltPage(options.bmpPath, page)) {
+        std::fprintf(stderr, "qrvpage: cannot write %s\n", options.bmpPath);
+        return 1;
+    }
+    std::printf("page bitmap: %u x %u, %d x %d dpi, %d bits per pixel\n", page.width, page.height,
+                page.xResolution, page.yResolution,
+                page.pixelType == PixelTypeBlackWhite ? 1 : page.pixelType == PixelTypeGray ? 8 : 24);
     return 0;
 }
