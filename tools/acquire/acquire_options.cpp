@@ -103,14 +103,14 @@ bool ParseItem(TW_UINT16 type, const char* text, TW_UINT32& item)
 // ID=[TYPE:]VALUE, e.g. 0x1118=fix32:300 or 0x1002=bool:1; the type defaults to uint16.
 bool ParseCapability(const char* text, CapabilitySetting& setting)
 {
-    std::string spec(text);
-    size_t equals = spec.find('=');
+    std::string assignment(text);
+    size_t equals = assignment.find('=');
     if (equals == std::string::npos)
         return false;
     long long cap;
-    if (!ParseInteger(spec.substr(0, equals).c_str(), 1, 0xFFFF, cap))
+    if (!ParseInteger(assignment.substr(0, equals).c_str(), 1, 0xFFFF, cap))
         return false;
-    std::string value = spec.substr(equals + 1);
+    std::string value = assignment.substr(equals + 1);
     setting.itemType = TWTY_UINT16;
     size_t colon = value.find(':');
     if (colon != std::string::npos) {

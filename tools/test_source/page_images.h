@@ -10,12 +10,12 @@
 #include "tools/test_source/source_script.h"
 
 // Bytes of one memory-transfer row.
-uint32_t PackedRowBytes(const PageSpec& spec);
+uint32_t PackedRowBytes(const PageSpec& shape);
 // Row y (from the top) of page number page, packed.
-void PackRow(const PageSpec& spec, int page, int y, uint8_t* out);
+void PackRow(const PageSpec& shape, int page, int y, uint8_t* out);
 
 // The DIB (header, palette, rows bottom-up padded to 4 bytes) in movable global memory; null
 // when memory runs out.
-HGLOBAL BuildDib(const PageSpec& spec, int page, int resolution);
+HGLOBAL BuildDib(const PageSpec& shape, int page, int resolution);
 // The same DIB behind a BMP file header; false when the file cannot be written.
-bool WriteBmpFile(const char* path, const PageSpec& spec, int page, int resolution);
+bool WriteBmpFile(const char* path, const PageSpec& shape, int page, int resolution);
