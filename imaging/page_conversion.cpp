@@ -39,50 +39,15 @@ uint32_t LoadBigEndian32(const uint8_t* p) {
            static_cast<uint32_t>(p[2]) << 8 | p[3];
 }
 
-// Output pixels one source column touches, and with how much of its width.
-struct ColumnSpan {
-    uint32_t first = 0;
-    uint32_t count = 0;
-    uint32_t weightIndex = 0;
-};
-
-// State of one conversion. Lengths are in units that make every pixel edge an integer: a source
-// pixel is sourceUnits long and an output pixel outputUnits, per direction (the region's sizes
-// divided by their greatest common divisor, crosswise).
-struct Scaler {
-    const ConversionPlan* plan = nullptr;
-    const uint8_t* source = nullptr;
-    uint32_t sourceStride = 0;
-    uint8_t* output = nullptr;
-    uint64_t sourceUnitsX = 0, outputUnitsX = 0;
-    uint64_t sourceUnitsY = 0, outputUnitsY = 0;
-    uint64_t area = 0;                          // units in one output pixel
-    std::unique_ptr<ColumnSpan[]> spans;        // per source column of the region
-    std::unique_ptr<uint32_t[]> weights;        // the spans' overlaps, in x units
-    std::unique_ptr<uint32_t[]> blackArea;      // per output column of the row being made
-    std::unique_ptr<uint8_t[]> grayOfBlack;     // gray level by black area, when small enough
-    uint32_t touchedFirst = 0, touchedEnd = 0;  // output columns with black area in this row
-};
-
-// The output columns of every source column with their overlaps (interval arithmetic in units).
-bool BuildColumnSpans(Scaler& s) {
-    const uint32_t columns = s.plan->sourceWidth;
-    s.spans.reset(new (std::nothrow) ColumnSpan[columns]);
-    s.weights.reset(new (std::nothrow) uint32_t[static_cast<size_t>(columns) + s.plan->regionWidth]);
-    if (!s.spans || !s.weights) return false;
-    uint32_t next = 0;
-    for (uint32_t c = 0; c < columns; ++c) {
-        const uint64_t start = c * s.sourceUnitsX;
-        const uint64_t end = start + s.sourceUnitsX;
-        ColumnSpan& span = s.spans[c];
-        span.first = static_cast<uint32_t>(start / s.outputUnitsX);
-        span.weightIndex = next;
-        for (uint64_t d = span.first; d * s.outputUnitsX < end; ++d) {
-            const uint64_t from = std::max(start, d * s.outputUnitsX);
-            const uint64_t to = std::min(end, (d + 1) * s.outputUnitsX);
-            s.weights[next++] = static_cast<uint32_t>(to - from);
-        }
-        span.count = next - span.weightIndex;
+// The output columns each source column reaches (interval arithmetic in units).
+bool BuildColumnMap(PageScaler& s) {
+    const uint32_t columns = s.plan.sourceWidth;
+    s.firstOutput.reset(new (std::nothrow) uint32_t[columns]);
+    s.lastOutput.reset(new (std::nothrow) uint32_t[columns]);
+    if (!s.firstOutput || !s.lastOutput) return false;
+    for (uint64_t c = 0; c < columns; ++c) {
+        s.firstOutput[c] = static_cast<uint32_t>(c * s.sourceUnitsX / s.outputUnitsX);
+        s.lastOutput[c] = static_cast<uint32_t>(((c + 1) * s.sourceUnitsX - 1) / s.outputUnitsX);
     }
     return true;
 }
@@ -91,73 +56,121 @@ uint8_t GrayLevel(uint64_t blackArea, uint64_t area) {
     return static_cast<uint8_t>((2 * 255 * (area - blackArea) + area) / (2 * area));
 }
 
-bool BuildGrayTable(Scaler& s) {
-    if (s.plan->pixelType == PixelTypeBlackWhite || s.area > MaxGrayTableArea) return true;
+bool BuildGrayTable(PageScaler& s) {
+    if (s.plan.pixelType == PixelTypeBlackWhite || s.area > MaxGrayTableArea) return true;
     s.grayOfBlack.reset(new (std::nothrow) uint8_t[s.area + 1]);
     if (!s.grayOfBlack) return false;
     for (uint64_t b = 0; b <= s.area; ++b) s.grayOfBlack[b] = GrayLevel(b, s.area);
     return true;
 }
 
-// Adds the black pixels of one source row, weighted by its overlap with the output row.
-void AddSourceRow(Scaler& s, uint32_t sourceRow, uint32_t rowWeight) {
-    const uint8_t* row = s.source + static_cast<size_t>(sourceRow) * s.sourceStride;
-    const uint32_t width = s.plan->sourceWidth;
-    const uint32_t words = (width + 31) / 32;
+// Marks output columns first to last (inclusive) as having black area.
+void MarkTouched(PageScaler& s, uint32_t first, uint32_t last) {
+    uint64_t* touched = s.touched.get();
+    const uint32_t firstWord = first / 64, lastWord = last / 64;
+    const uint64_t head = ~0ull << (first % 64);
+    const uint64_t tail = ~0ull >> (63 - last % 64);
+    if (firstWord == lastWord) {
+        touched[firstWord] |= head & tail;
+    } else {
+        touched[firstWord] |= head;
+        for (uint32_t w = firstWord + 1; w < lastWord; ++w) touched[w] = ~0ull;
+        touched[lastWord] |= tail;
+    }
+    s.touchedFirst = std::min(s.touchedFirst, firstWord);
+    s.touchedEnd = std::max(s.touchedEnd, lastWord + 1);
+}
+
+// Adds black source columns from to end (exclusive), weighted by the row's overlap: output
+// columns inside the run get their whole width, the two at its ends the part the run covers.
+void AddBlackRun(PageScaler& s, uint32_t from, uint32_t end, uint32_t rowWeight) {
     uint32_t* black = s.blackArea.get();
+    const uint32_t first = s.firstOutput[from];
+    const uint32_t last = s.lastOutput[end - 1];
+    const uint64_t left = from * s.sourceUnitsX;
+    const uint64_t right = end * s.sourceUnitsX;
+    if (first == last) {
+        black[first] += static_cast<uint32_t>(rowWeight * (right - left));
+    } else {
+        black[first] += static_cast<uint32_t>(rowWeight * ((first + 1) * s.outputUnitsX - left));
+        const auto whole = static_cast<uint32_t>(rowWeight * s.outputUnitsX);
+        for (uint32_t x = first + 1; x < last; ++x) black[x] += whole;
+        black[last] += static_cast<uint32_t>(rowWeight * (right - last * s.outputUnitsX));
+    }
+    MarkTouched(s, first, last);
+}
+
+// Adds the black runs of one source row, weighted by its overlap with the output row. A run is
+// cut where a 32-bit word ends; the two parts add up to the same areas.
+void AddSourceRow(PageScaler& s, uint32_t sourceRow, uint32_t rowWeight) {
+    const uint8_t* row = s.source + static_cast<size_t>(sourceRow) * s.sourceStride;
+    const uint32_t width = s.plan.sourceWidth;
+    const uint32_t words = (width + 31) / 32;
     for (uint32_t k = 0; k < words; ++k) {
         uint32_t bits = ~LoadBigEndian32(row + 4 * k);
         if (k == words - 1 && width % 32 != 0) bits &= ~0u << (32 - width % 32);
-        if (bits == 0) continue;
-        s.touchedFirst = std::min(s.touchedFirst, s.spans[32 * k + std::countl_zero(bits)].first);
         while (bits != 0) {
             const int lead = std::countl_zero(bits);
-            bits &= ~(0x80000000u >> lead);
-            const ColumnSpan& span = s.spans[32 * k + lead];
-            const uint32_t* w = &s.weights[span.weightIndex];
-            for (uint32_t j = 0; j < span.count; ++j) black[span.first + j] += rowWeight * w[j];
-            s.touchedEnd = std::max(s.touchedEnd, span.first + span.count);
+            const int length = std::countl_one(bits << lead);
+            AddBlackRun(s, 32 * k + lead, 32 * k + lead + length, rowWeight);
+            bits &= length + lead >= 32 ? 0u : ~0u >> (lead + length);
         }
     }
 }
 
-// Writes the touched columns of output row y and clears their black area for the next row.
-void EmitRow(Scaler& s, uint32_t y) {
-    uint8_t* out = s.output + static_cast<size_t>(y) * s.plan->stride;
+// Writes the touched columns into an output row and clears their marks for the next row.
+// Columns without black area are white already.
+void EmitRow(PageScaler& s, uint8_t* out) {
     uint32_t* black = s.blackArea.get();
-    const int pixelType = s.plan->pixelType;
-    for (uint32_t x = s.touchedFirst; x < s.touchedEnd; ++x) {
-        const uint32_t b = black[x];
-        if (b == 0) continue;
-        black[x] = 0;
-        if (pixelType == PixelTypeBlackWhite) {
-            if (2ull * b > s.area) out[x >> 3] &= static_cast<uint8_t>(~(0x80u >> (x & 7)));
-            continue;
-        }
-        const uint8_t gray = s.grayOfBlack ? s.grayOfBlack[b] : GrayLevel(b, s.area);
-        if (pixelType == PixelTypeGray) {
-            out[x] = gray;
-        } else {
-            out[3 * x] = gray;
-            out[3 * x + 1] = gray;
-            out[3 * x + 2] = gray;
+    uint64_t* touched = s.touched.get();
+    const int pixelType = s.plan.pixelType;
+    for (uint32_t word = s.touchedFirst; word < s.touchedEnd; ++word) {
+        uint64_t marks = touched[word];
+        touched[word] = 0;
+        while (marks != 0) {
+            const uint32_t x = word * 64 + static_cast<uint32_t>(std::countr_zero(marks));
+            marks &= marks - 1;
+            const uint32_t b = black[x];
+            black[x] = 0;
+            if (pixelType == PixelTypeBlackWhite) {
+                if (2ull * b > s.area) out[x >> 3] &= static_cast<uint8_t>(~(0x80u >> (x & 7)));
+                continue;
+            }
+            const uint8_t gray = s.grayOfBlack ? s.grayOfBlack[b] : GrayLevel(b, s.area);
+            if (pixelType == PixelTypeGray) {
+                out[x] = gray;
+            } else {
+                out[3 * x] = gray;
+                out[3 * x + 1] = gray;
+                out[3 * x + 2] = gray;
+            }
         }
     }
 }
 
-// Region at the same size in black and white: the rows' bits are copied, the bits beyond the
+// Region at the same size in black and white: the row's bits are copied, the bits beyond the
 // region stay white.
-void CopyRegionBits(const ConversionPlan& plan, const uint8_t* source, uint32_t sourceStride,
-                    uint8_t* output) {
-    const uint32_t wholeBytes = plan.regionWidth / 8;
-    const uint32_t restBits = plan.regionWidth % 8;
+void CopyRegionBits(const PageScaler& s, uint32_t y, uint8_t* out) {
+    const uint32_t wholeBytes = s.plan.regionWidth / 8;
+    const uint32_t restBits = s.plan.regionWidth % 8;
     const auto keep = static_cast<uint8_t>(0xFF00u >> restBits);
-    for (uint32_t y = 0; y < plan.regionHeight; ++y) {
-        const uint8_t* from = source + static_cast<size_t>(y) * sourceStride;
-        uint8_t* to = output + static_cast<size_t>(y) * plan.stride;
-        std::memcpy(to, from, wholeBytes);
-        if (restBits != 0) to[wholeBytes] = static_cast<uint8_t>(from[wholeBytes] | ~keep);
+    const uint8_t* from = s.source + static_cast<size_t>(y) * s.sourceStride;
+    std::memcpy(out, from, wholeBytes);
+    if (restBits != 0) out[wholeBytes] = static_cast<uint8_t>(from[wholeBytes] | ~keep);
+}
+
+// Output row y of the region, scaled from the source rows it covers.
+void ScaleRow(PageScaler& s, uint32_t y, uint8_t* out) {
+    const uint64_t start = y * s.outputUnitsY;
+    const uint64_t end = start + s.outputUnitsY;
+    s.touchedFirst = UINT32_MAX;
+    s.touchedEnd = 0;
+    for (uint64_t r = start / s.sourceUnitsY; r * s.sourceUnitsY < end; ++r) {
+        const uint64_t from = std::max(start, r * s.sourceUnitsY);
+        const uint64_t to = std::min(end, (r + 1) * s.sourceUnitsY);
+        AddSourceRow(s, static_cast<uint32_t>(r), static_cast<uint32_t>(to - from));
     }
+    EmitRow(s, out);
 }
 
 }  // namespace
@@ -217,27 +230,16 @@ int PlanPageConversion(uint32_t width, uint32_t height, int32_t xResolution, int
     return 1;
 }
 
-int ConvertPageRows(const ConversionPlan& plan, const uint8_t* source, uint32_t sourceStride,
-                    uint8_t* output) {
+int StartPageConversion(const ConversionPlan& plan, const uint8_t* source, uint32_t sourceStride,
+                        PageScaler& s) {
+    s = PageScaler{};
     if (sourceStride < BlackWhiteStride(plan.sourceWidth)) return 0;
-    if (plan.unchanged) {
-        for (uint32_t y = 0; y < plan.height; ++y)
-            std::memcpy(output + static_cast<size_t>(y) * plan.stride,
-                        source + static_cast<size_t>(y) * sourceStride, plan.stride);
-        return 1;
-    }
-    std::memset(output, 0xFF, plan.bytes);
-    if (plan.pixelType == PixelTypeBlackWhite && plan.regionWidth == plan.sourceWidth &&
-        plan.regionHeight == plan.sourceHeight) {
-        CopyRegionBits(plan, source, sourceStride, output);
-        return 1;
-    }
-
-    Scaler s;
-    s.plan = &plan;
+    s.plan = plan;
     s.source = source;
     s.sourceStride = sourceStride;
-    s.output = output;
+    s.copyBits = plan.pixelType == PixelTypeBlackWhite && plan.regionWidth == plan.sourceWidth &&
+                 plan.regionHeight == plan.sourceHeight;
+    if (plan.unchanged || s.copyBits) return 1;
     const uint64_t gx = std::gcd(plan.sourceWidth, plan.regionWidth);
     const uint64_t gy = std::gcd(plan.sourceHeight, plan.regionHeight);
     s.sourceUnitsX = plan.regionWidth / gx;
@@ -246,19 +248,35 @@ int ConvertPageRows(const ConversionPlan& plan, const uint8_t* source, uint32_t 
     s.outputUnitsY = plan.sourceHeight / gy;
     s.area = s.outputUnitsX * s.outputUnitsY;
     s.blackArea.reset(new (std::nothrow) uint32_t[plan.regionWidth]());
-    if (!s.blackArea || !BuildColumnSpans(s) || !BuildGrayTable(s)) return 0;
+    s.touched.reset(new (std::nothrow) uint64_t[(plan.regionWidth + 63) / 64]());
+    if (!s.blackArea || !s.touched || !BuildColumnMap(s) || !BuildGrayTable(s)) return 0;
+    return 1;
+}
 
-    for (uint32_t y = 0; y < plan.regionHeight; ++y) {
-        const uint64_t start = y * s.outputUnitsY;
-        const uint64_t end = start + s.outputUnitsY;
-        s.touchedFirst = plan.regionWidth;
-        s.touchedEnd = 0;
-        for (uint64_t r = start / s.sourceUnitsY; r * s.sourceUnitsY < end; ++r) {
-            const uint64_t from = std::max(start, r * s.sourceUnitsY);
-            const uint64_t to = std::min(end, (r + 1) * s.sourceUnitsY);
-            AddSourceRow(s, static_cast<uint32_t>(r), static_cast<uint32_t>(to - from));
+uint32_t ConvertPageBand(PageScaler& s, uint32_t rows, uint8_t* out) {
+    const ConversionPlan& plan = s.plan;
+    rows = std::min(rows, plan.height - s.nextRow);
+    for (uint32_t i = 0; i < rows; ++i, ++s.nextRow) {
+        const uint32_t y = s.nextRow;
+        uint8_t* row = out + static_cast<size_t>(i) * plan.stride;
+        if (plan.unchanged) {
+            std::memcpy(row, s.source + static_cast<size_t>(y) * s.sourceStride, plan.stride);
+            continue;
         }
-        EmitRow(s, y);
+        std::memset(row, 0xFF, plan.stride);
+        if (y >= plan.regionHeight) continue;
+        if (s.copyBits)
+            CopyRegionBits(s, y, row);
+        else
+            ScaleRow(s, y, row);
     }
+    return rows;
+}
+
+int ConvertPageRows(const ConversionPlan& plan, const uint8_t* source, uint32_t sourceStride,
+                    uint8_t* output) {
+    PageScaler s;
+    if (!StartPageConversion(plan, source, sourceStride, s)) return 0;
+    ConvertPageBand(s, plan.height, output);
     return 1;
 }

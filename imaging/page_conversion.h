@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 // Largest converted page the converter will produce: far above any real page (an A3 sheet at
 // 400 dpi in RGB is about 93 MB), small enough that an absurd setting fails instead of
@@ -55,8 +56,36 @@ struct ConversionPlan {
 int PlanPageConversion(uint32_t width, uint32_t height, int32_t xResolution, int32_t yResolution,
                        const ConversionSettings& settings, ConversionPlan& plan);
 
-// Writes the converted page into output (plan.bytes bytes, every byte written). source holds the
-// page's rows at sourceStride bytes each, which must cover the rows' 32-bit padding. Returns 0
-// when the source stride is too small or working memory cannot be had.
+// State of one conversion, for converting a page band by band. Lengths are in units that make
+// every pixel edge an integer: a source pixel is sourceUnits long and an output pixel
+// outputUnits, per direction (the region's sizes divided by their greatest common divisor,
+// crosswise).
+struct PageScaler {
+    ConversionPlan plan;
+    const uint8_t* source = nullptr;
+    uint32_t sourceStride = 0;
+    uint32_t nextRow = 0;                       // the next output row to make
+    bool copyBits = false;                      // black and white at the same size: bits copied
+    uint64_t sourceUnitsX = 0, outputUnitsX = 0;
+    uint64_t sourceUnitsY = 0, outputUnitsY = 0;
+    uint64_t area = 0;                          // units in one output pixel
+    std::unique_ptr<uint32_t[]> firstOutput;    // per source column: the output column of its left edge
+    std::unique_ptr<uint32_t[]> lastOutput;     // and of its right edge
+    std::unique_ptr<uint32_t[]> blackArea;      // per output column of the row being made
+    std::unique_ptr<uint64_t[]> touched;        // a bit per output column with black area
+    std::unique_ptr<uint8_t[]> grayOfBlack;     // gray level by black area, when small enough
+    uint32_t touchedFirst = 0, touchedEnd = 0;  // words of touched in use for the row
+};
+
+// Prepares the conversion of source (the page's rows at sourceStride bytes each, which must cover
+// the rows' 32-bit padding). Returns 0 when the source stride is too small or working memory
+// cannot be had. The source must stay in place until the last band.
+int StartPageConversion(const ConversionPlan& plan, const uint8_t* source, uint32_t sourceStride,
+                        PageScaler& scaler);
+// Writes the next output rows, at most rows of them (fewer at the end of the page), into out
+// (plan.stride bytes per row, every byte written). Returns the number of rows written.
+uint32_t ConvertPageBand(PageScaler& scaler, uint32_t rows, uint8_t* out);
+
+// The whole converted page into output (plan.bytes bytes). Returns 0 as StartPageConversion.
 int ConvertPageRows(const ConversionPlan& plan, const uint8_t* source, uint32_t sourceStride,
                     uint8_t* output);

@@ -346,3 +346,23 @@ TEST(PageConversion, RefusesASourceStrideTooSmallForTheRows)
     std::vector<uint8_t> out(plan.bytes);
     EXPECT_EQ(0, ConvertPageRows(plan, page.rows.data(), 13, out.data()));
 }
+
+TEST(PageConversion, BandByBandIsTheWholePage)
+{
+    const Page page = RandomPage(301, 97, 11, 25);
+    const struct {
+        ConversionSettings settings;
+    } cases[] = {{Settings(PixelTypeGray, 300, 300)}, {FixedSize(Settings(PixelTypeBlackWhite), 100, 60)},
+                 {Settings(PixelTypeBlackWhite)}, {FixedSize(Settings(PixelTypeRgb, 200, 400), 120, 20)}};
+    for (const auto& c : cases) {
+        const Converted whole = Convert(page, 200, 200, c.settings);
+        PageScaler scaler;
+        ASSERT_EQ(1, StartPageConversion(whole.plan, page.rows.data(), page.stride, scaler));
+        std::vector<uint8_t> banded;
+        std::vector<uint8_t> band(size_t(7) * whole.plan.stride, 0x5A);
+        uint32_t rows = 0;
+        while ((rows = ConvertPageBand(scaler, 7, band.data())) != 0)
+            banded.insert(banded.end(), band.begin(), band.begin() + long(rows) * whole.plan.stride);
+        EXPECT_EQ(whole.bytes, banded);
+    }
+}

@@ -81,33 +81,32 @@ bool DecodeDocumentPage(FILE* document, uint32_t page, bool describe, BuiltPage&
     return true;
 }
 
-bool ConvertBuiltPage(BuiltPage& page, const ConversionSettings& settings) {
-    ConversionPlan plan;
-    if (!PlanPageConversion(page.width, page.height, page.xResolution, page.yResolution, settings, plan))
-        return false;
-    page.pixelType = settings.pixelType;
-    if (plan.unchanged) return true;
-    std::vector<uint8_t> converted(plan.bytes);
-    if (!ConvertPageRows(plan, page.rows.data(), page.stride, converted.data())) return false;
-    page.rows.swap(converted);
-    page.width = plan.width;
-    page.height = plan.height;
-    page.stride = plan.stride;
-    page.xResolution = plan.xResolution;
-    page.yResolution = plan.yResolution;
-    return true;
+bool PlanPageBitmap(const BuiltPage& decoded, const ConversionSettings* settings, ConversionPlan& plan) {
+    // Without settings: black and white, no change, no fixed size, which leaves the page as is.
+    const ConversionSettings asDecoded;
+    return PlanPageConversion(decoded.width, decoded.height, decoded.xResolution, decoded.yResolution,
+                              settings ? *settings : asDecoded, plan) == 1;
 }
 
-bool WriteBuiltPage(const char* path, const BuiltPage& page) {
+bool WritePageBitmap(const char* path, const BuiltPage& decoded, const ConversionPlan& plan) {
     PageBitmapLayout layout;
-    if (!PlanPageBitmapLayout(page.width, page.height, page.pixelType, layout) ||
-        layout.imageSize > page.rows.size())
+    PageScaler scaler;
+    if (!PlanPageBitmapLayout(plan.width, plan.height, plan.pixelType, layout) ||
+        !StartPageConversion(plan, decoded.rows.data(), decoded.stride, scaler))
         return false;
+    // Bands of about 256 KiB: the converted page is written as it is made.
+    const uint32_t bandRows = std::max<uint32_t>(1, (256 * 1024) / plan.stride);
+    std::vector<uint8_t> band(static_cast<size_t>(bandRows) * plan.stride);
     FILE* out = std::fopen(path, "wb");
     if (out == nullptr) return false;
     uint8_t headers[MaxPageBitmapHeaderBytes];
-    const uint32_t headerBytes = BuildPageBitmapHeaders(layout, page.xResolution, page.yResolution, headers);
-    bool written = WriteAll(out, headers, headerBytes) && WriteAll(out, page.rows.data(), layout.imageSize);
+    const uint32_t headerBytes = BuildPageBitmapHeaders(layout, plan.xResolution, plan.yResolution, headers);
+    bool written = WriteAll(out, headers, headerBytes);
+    while (written) {
+        const uint32_t rows = ConvertPageBand(scaler, bandRows, band.data());
+        if (rows == 0) break;
+        written = WriteAll(out, band.data(), static_cast<size_t>(rows) * plan.stride);
+    }
     written = std::fclose(out) == 0 && written;
     if (!written) std::remove(path);
     return written;
@@ -116,7 +115,6 @@ bool WriteBuiltPage(const char* path, const BuiltPage& page) {
 // PBM rows are ceil(width / 8) bytes with 1 = black: the page's white = 1 rows are inverted and
 // their padding dropped.
 bool WritePbm(const char* path, const BuiltPage& page) {
-    if (page.pixelType != PixelTypeBlackWhite) return false;
     FILE* out = std::fopen(path, "wb");
     if (out == nullptr) return false;
     std::fprintf(out, "P4\n%u %u\n", page.width, page.height);

@@ -15,20 +15,21 @@ struct BuiltPage {
     uint32_t stride = 0;
     int32_t xResolution = 0;
     int32_t yResolution = 0;
-    int pixelType = 0;
-    std::vector<uint8_t> rows;   // stride x height bytes, top row first
+    std::vector<uint8_t> rows;   // stride x height bytes of 1-bit rows, top row first
 };
 
 // Decodes page (counted from 1) of an open document into 1-bit rows. Prints the page's
 // description when describe is set. Returns false when the page cannot be found or decoded.
 bool DecodeDocumentPage(FILE* document, uint32_t page, bool describe, BuiltPage& out);
 
-// Converts a decoded page as the source does with its convert flag set. False when the
-// settings cannot be applied to the page.
-bool ConvertBuiltPage(BuiltPage& page, const ConversionSettings& settings);
+// The output of a decoded page: as decoded (no settings, as for the preview), or converted with
+// settings as the source does with its convert flag set. False when the settings cannot be
+// applied to the page.
+bool PlanPageBitmap(const BuiltPage& decoded, const ConversionSettings* settings, ConversionPlan& plan);
 
-// Writes the page bitmap file; a file that cannot be written completely is removed.
-bool WriteBuiltPage(const char* path, const BuiltPage& page);
+// Writes the page bitmap file of the plan, converting band by band (the page is never held
+// twice). A file that cannot be written completely is removed.
+bool WritePageBitmap(const char* path, const BuiltPage& decoded, const ConversionPlan& plan);
 
-// Writes the page as a PBM (P4) file, black = 1, as decoded (1-bit pages only).
+// Writes the decoded page as a PBM (P4) file, black = 1.
 bool WritePbm(const char* path, const BuiltPage& page);

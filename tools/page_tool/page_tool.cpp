@@ -139,16 +139,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!options.bmpPath) return 0;
-    if (options.convert && !ConvertBuiltPage(page, options.settings)) {
+    ConversionPlan plan;
+    if (!PlanPageBitmap(page, options.convert ? &options.settings : nullptr, plan)) {
         std::fprintf(stderr, "qrvpage: the page cannot be converted with these settings\n");
         return 1;
     }
-    if (!WriteBuiltPage(options.bmpPath, page)) {
+    if (!WritePageBitmap(options.bmpPath, page, plan)) {
         std::fprintf(stderr, "qrvpage: cannot write %s\n", options.bmpPath);
         return 1;
     }
-    std::printf("page bitmap: %u x %u, %d x %d dpi, %d bits per pixel\n", page.width, page.height,
-                page.xResolution, page.yResolution,
-                page.pixelType == PixelTypeBlackWhite ? 1 : page.pixelType == PixelTypeGray ? 8 : 24);
+    std::printf("page bitmap: %u x %u, %d x %d dpi, %d bits per pixel\n", plan.width, plan.height,
+                plan.xResolution, plan.yResolution,
+                plan.pixelType == PixelTypeBlackWhite ? 1 : plan.pixelType == PixelTypeGray ? 8 : 24);
     return 0;
 }
