@@ -73,7 +73,8 @@ int DecodePageRows(const char* documentPath, int page, HGLOBAL& bits)
         return ReportBuildFailure(NoDocumentMessage);
     char temporaryPath[MAX_PATH];
     HANDLE temporary = INVALID_HANDLE_VALUE;
-    if (GetTempFileNameA(WorkDirectory, "Bit", 0, temporaryPath)) {
+    // Without a work directory the temporary file would land in whatever folder is current.
+    if (WorkDirectory[0] != '\0' && GetTempFileNameA(WorkDirectory, "Bit", 0, temporaryPath)) {
         temporary = CreateFileA(temporaryPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (temporary == INVALID_HANDLE_VALUE)

@@ -18,6 +18,7 @@ extern "C" {
 #include "device/config_store.h"
 #include "device/message_presentation.h"
 #include "imaging/windows/page_bitmap_builder.h"
+#include "imaging/windows/page_file_io.h"
 #include "imaging/windows/page_file_store.h"
 #include "source/capability_store.h"
 #include "tests/data/tiff_builder.h"
@@ -376,6 +377,30 @@ TEST_F(PageBuilder, PageNumberNamesThePageFile)
     EXPECT_TRUE(FileExists(work + "00001234.tif~012.bmp"));
 }
 
+TEST_F(PageBuilder, PageInfoWithoutDecoding)
+{
+    std::vector<TiffPage> pages;
+    for (uint32_t n = 1; n <= 3; ++n)
+        pages.push_back(JbigPage(MarkedPage(100 + n, 60 + n), 200, 100 * n));
+    std::string document = WriteDocument(work + "00000010.tif", pages);
+    BoxWatcher boxes;
+    PageInfo info;
+    ASSERT_EQ(1, GetTiffPageInfo(document.c_str(), 3, info));
+    EXPECT_EQ(103, info.width);
+    EXPECT_EQ(63, info.height);
+    EXPECT_EQ(200, info.xResolution);
+    EXPECT_EQ(300, info.yResolution);
+    // Failures are silent and leave the document alone.
+    EXPECT_EQ(0, GetTiffPageInfo(document.c_str(), 4, info));
+    EXPECT_EQ(0, GetTiffPageInfo(document.c_str(), 0, info));
+    EXPECT_EQ(0, GetTiffPageInfo((work + "missing.tif").c_str(), 1, info));
+    EXPECT_EQ(0, GetTiffPageInfo("", 1, info));
+    EXPECT_TRUE(FileExists(document));
+    EXPECT_TRUE(boxes.Boxes().empty());
+    // No page file either.
+    EXPECT_EQ(std::vector<std::string>{"00000010.tif"}, FilesIn(work));
+}
+
 TEST_F(PageBuilder, OptionsPanelPaperSizes)
 {
     int width = -1, height = -1;
@@ -411,6 +436,13 @@ TEST_F(PageBuilder, FailuresAreReported)
     // 333: no temporary file in a work directory that is gone.
     strcpy(WorkDirectory, (work + "gone\\").c_str());
     EXPECT_EQ(DownloadFailedBox, Build(document, 1, false, 0));
+    // 333 too without a work directory: no temporary file in whatever folder is current.
+    WorkDirectory[0] = '\0';
+    char current[MAX_PATH];
+    GetCurrentDirectoryA(sizeof current, current);
+    std::vector<std::string> before = FilesIn(std::string(current) + "\\");
+    EXPECT_EQ(DownloadFailedBox, Build(document, 1, false, 0));
+    EXPECT_EQ(before, FilesIn(std::string(current) + "\\"));
     strcpy(WorkDirectory, work.c_str());
     EXPECT_TRUE(FileExists(document));
 
