@@ -25,8 +25,9 @@ if [ -z "${DISPLAY:-}" ]; then
   start_xvfb
 fi
 "$root/scripts/wine-prefix.sh"
-# One persistent wineserver for the whole run: each Windows test then starts in a fraction of a second.
-"$QRV_WINESERVER" -p
+# One persistent wineserver for the whole run: each Windows test then starts in a fraction of a
+# second. One that is already running for this prefix serves as well.
+"$QRV_WINESERVER" -p 2>/dev/null || true
 
 failed=0
 for preset in "${presets[@]}"; do
