@@ -131,22 +131,6 @@ PageFile ReadPageFile(const std::string& path)
     return p;
 }
 
-std::vector<std::string> FilesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
-            names.push_back(found.cFileName);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // The part of the browser page the builder reads: the fixed size radios and the paper list,
 // whose items carry the string ids of the A4 family's entries.
 class OptionsPanelWindow {

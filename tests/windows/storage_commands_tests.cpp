@@ -37,22 +37,6 @@ void SetUsers(std::initializer_list<std::pair<const char*, int>> users)
     }
 }
 
-std::vector<std::string> FilesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        std::string name = found.cFileName;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
-}
-
 // A stand-in for the browser page: the folder tree and the document list with their ids.
 struct TestPage {
     HWND window = nullptr;

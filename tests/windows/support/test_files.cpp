@@ -1,5 +1,6 @@
 #include "tests/windows/support/test_files.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 
@@ -52,6 +53,23 @@ void WriteFileText(const std::string& path, const std::string& text)
         return;
     fwrite(text.data(), 1, text.size(), file);
     fclose(file);
+}
+
+std::vector<std::string> FilesIn(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::string name = found.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 bool CopyInto(const std::string& file, const std::string& folder, const std::string& newName)

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // Folder of the running test executable, with a trailing backslash.
 std::string ExeFolder();
@@ -14,6 +15,8 @@ bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 std::string ReadFileText(const std::string& path);
 void WriteFileText(const std::string& path, const std::string& text);
+// Names of the files and folders in a folder (path ends with a backslash), sorted.
+std::vector<std::string> FilesIn(const std::string& folder);
 bool CopyInto(const std::string& file, const std::string& folder, const std::string& newName = "");
 
 // A fresh folder under the temporary path, removed with everything in it at the end.
