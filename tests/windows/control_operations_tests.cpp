@@ -257,7 +257,7 @@ TEST_F(ControlOperations, AWindowThatCannotBeCreatedIsRefusedWithLowMemory)
                                 nullptr, nullptr, nullptr, nullptr);
     ASSERT_EQ(TWRC_SUCCESS, Open());
     // A module without the window's template stands in for a creation that fails.
-    HMODULE noTemplates = LoadLibraryExA((BinFolder() + "test_qrvkbxr.dll").c_str(), nullptr,
+    HMODULE noTemplates = LoadLibraryExA((TestDataFolder() + "test_qrvkbxr.dll").c_str(), nullptr,
                                          LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, noTemplates);
     HMODULE own = OwnModule;

@@ -85,7 +85,7 @@ TEST(ModuleLoad, LoadAskUnloadLoadBehavesTheSameEachTime)
 TEST(ResourceModule, TextsComeFromTheResourceModuleWhenItIsBesideTheSource)
 {
     LoadedSource source({Ini("Res"), false});
-    ASSERT_TRUE(CopyInto(BinFolder() + "test_qrvkbxr.dll", source.folder().path(), "qrvkbxr.dll"));
+    ASSERT_TRUE(CopyInto(TestDataFolder() + "test_qrvkbxr.dll", source.folder().path(), "qrvkbxr.dll"));
     ASSERT_TRUE(source.Load());
     TW_IDENTITY identity = GetIdentity(source);
     EXPECT_STREQ("Version 9.9.9 (resource)", identity.Version.Info);

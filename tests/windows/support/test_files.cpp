@@ -20,6 +20,13 @@ std::string BinFolder()
     return full;
 }
 
+std::string TestDataFolder()
+{
+    char full[MAX_PATH];
+    GetFullPathNameA((ExeFolder() + "..\\data\\").c_str(), sizeof full, full, nullptr);
+    return full;
+}
+
 bool FileExists(const std::string& path)
 {
     DWORD attributes = GetFileAttributesA(path.c_str());

@@ -10,6 +10,8 @@
 std::string ExeFolder();
 // Folder where the build puts the shipped binaries (qrvkbx.ds, qrvkbxr.dll, ...).
 std::string BinFolder();
+// Folder of the binaries that only tests use (build/<preset>/tests/data/).
+std::string TestDataFolder();
 
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
