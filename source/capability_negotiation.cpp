@@ -40,6 +40,15 @@ void PackItem(TW_UINT16 itemType, const void* value, TW_UINT8* out)
     }
 }
 
+// Writes numItems stored values one after another at their container item size.
+void PackItems(TW_UINT16 itemType, TW_UINT32 numItems, const void* items, TW_UINT8* out)
+{
+    TW_UINT32 itemSize = ItemSize(itemType);
+    const TW_UINT8* source = static_cast<const TW_UINT8*>(items);
+    for (TW_UINT32 i = 0; i < numItems; ++i)
+        PackItem(itemType, source + i * itemSize, out + i * itemSize);
+}
+
 // A value widened to a container's 32-bit field.
 TW_UINT32 Widen(TW_UINT16 itemType, const void* value)
 {
@@ -256,9 +265,7 @@ TW_UINT16 BuildEnumeration(TW_CAPABILITY* capability, TW_UINT16 itemType, TW_UIN
     container->NumItems = numItems;
     container->CurrentIndex = currentIndex;
     container->DefaultIndex = defaultIndex;
-    const TW_UINT8* source = static_cast<const TW_UINT8*>(items);
-    for (TW_UINT32 i = 0; i < numItems; ++i)
-        PackItem(itemType, source + i * itemSize, bytes + offsetof(TW_ENUMERATION, ItemList) + i * itemSize);
+    PackItems(itemType, numItems, items, bytes + offsetof(TW_ENUMERATION, ItemList));
     GlobalUnlock(capability->hContainer);
     return TWCC_SUCCESS;
 }
@@ -273,9 +280,7 @@ TW_UINT16 BuildArray(TW_CAPABILITY* capability, TW_UINT16 itemType, TW_UINT32 nu
     TW_ARRAY* container = reinterpret_cast<TW_ARRAY*>(bytes);
     container->ItemType = itemType;
     container->NumItems = numItems;
-    const TW_UINT8* source = static_cast<const TW_UINT8*>(items);
-    for (TW_UINT32 i = 0; i < numItems; ++i)
-        PackItem(itemType, source + i * itemSize, bytes + offsetof(TW_ARRAY, ItemList) + i * itemSize);
+    PackItems(itemType, numItems, items, bytes + offsetof(TW_ARRAY, ItemList));
     GlobalUnlock(capability->hContainer);
     return TWCC_SUCCESS;
 }
