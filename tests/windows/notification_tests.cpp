@@ -55,7 +55,7 @@ public:
         return Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source) == TWRC_SUCCESS;
     }
     // Runs the event loop until the source has notified count times or time runs out.
-    std::vector<TW_UINT16> Notifications(size_t count, DWORD timeoutMs = 5000)
+    std::vector<TW_UINT16> Notifications(size_t count, DWORD timeoutMs = 10000)
     {
         std::vector<TW_UINT16> seen;
         DWORD start = GetTickCount();

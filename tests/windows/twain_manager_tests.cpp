@@ -404,11 +404,11 @@ TEST_F(ManagerTest, DeliversNotificationsThroughTheEventLoop)
     TW_IDENTITY one;
     ASSERT_EQ(TWRC_SUCCESS, OpenSource("One", one));
     ASSERT_EQ(TWRC_SUCCESS, Enable(one));
-    EXPECT_EQ(Notifications{MSG_XFERREADY}, Pump(one, 3000, 1));
+    EXPECT_EQ(Notifications{MSG_XFERREADY}, Pump(one, 10000, 1));
     EXPECT_EQ(Notifications{}, Pump(one, 300));
     TW_PENDINGXFERS pending{};
     EXPECT_EQ(TWRC_SUCCESS, Call(&one, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending));
-    EXPECT_EQ(Notifications{MSG_CLOSEDSREQ}, Pump(one, 3000, 1));
+    EXPECT_EQ(Notifications{MSG_CLOSEDSREQ}, Pump(one, 10000, 1));
     EXPECT_EQ(TWRC_SUCCESS, Disable(one));
     EXPECT_EQ(TWRC_SUCCESS, CloseSource(one));
 
@@ -416,7 +416,7 @@ TEST_F(ManagerTest, DeliversNotificationsThroughTheEventLoop)
     TW_IDENTITY both;
     ASSERT_EQ(TWRC_SUCCESS, OpenSource("Both", both));
     ASSERT_EQ(TWRC_SUCCESS, Enable(both));
-    EXPECT_EQ((Notifications{MSG_XFERREADY, MSG_CLOSEDSREQ}), Pump(both, 3000, 2));
+    EXPECT_EQ((Notifications{MSG_XFERREADY, MSG_CLOSEDSREQ}), Pump(both, 10000, 2));
     EXPECT_EQ(Notifications{}, Pump(both, 300));
     EXPECT_EQ(TWRC_SUCCESS, Call(&both, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending));
     Pump(both, 300);
@@ -436,7 +436,7 @@ TEST_F(ManagerTest, EventsGoToTheSourceFirstAndNoWindowMessageIsLost)
     ASSERT_EQ(TWRC_SUCCESS, Enable(alpha));
     PostMessageA(window, AppMessage, 1, 0);
 
-    EXPECT_EQ(Notifications{MSG_XFERREADY}, Pump(alpha, 3000, 1));
+    EXPECT_EQ(Notifications{MSG_XFERREADY}, Pump(alpha, 10000, 1));
     Pump(alpha, 200);
     // The application's own messages reached its window; the one the source took did not.
     EXPECT_EQ((std::vector<UINT>{AppMessage, AppMessage}), WindowReceived);
@@ -463,7 +463,7 @@ TEST_F(ManagerTest, AWakeUpSwallowedByAModalLoopIsPostedAgain)
         DispatchMessageA(&message);
     // The application's next event brings the notification back.
     PostMessageA(window, AppMessage, 0, 0);
-    EXPECT_EQ(Notifications{MSG_XFERREADY}, Pump(alpha, 3000, 1));
+    EXPECT_EQ(Notifications{MSG_XFERREADY}, Pump(alpha, 10000, 1));
     EXPECT_EQ(Notifications{}, Pump(alpha, 300));
 
     TW_PENDINGXFERS pending{};
@@ -481,7 +481,7 @@ TEST_F(ManagerTest, WithoutAWindowNotificationsGoToTheApplicationsThread)
     TW_IDENTITY alpha;
     ASSERT_EQ(TWRC_SUCCESS, OpenSource("Alpha", alpha));
     ASSERT_EQ(TWRC_SUCCESS, Enable(alpha));
-    EXPECT_EQ(Notifications{MSG_CLOSEDSREQ}, Pump(alpha, 3000, 1));
+    EXPECT_EQ(Notifications{MSG_CLOSEDSREQ}, Pump(alpha, 10000, 1));
     EXPECT_EQ(TWRC_SUCCESS, Disable(alpha));
     EXPECT_EQ(TWRC_SUCCESS, CloseSource(alpha));
     EXPECT_EQ(TWRC_SUCCESS, CloseManager());
