@@ -11,7 +11,7 @@
 #include "source/twain.h"
 #include "tests/windows/support/box_watcher.h"
 #include "tests/windows/support/twain_tools.h"
-#include "tools/twain_manager/manager_library.h"
+#include "source/manager_notifications.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "tools/acquire/page_files.h"
 #include "tools/acquire/twain_names.h"
 #include "tools/acquire/window_script.h"
-#include "tools/twain_manager/manager_library.h"
+#include "source/manager_notifications.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "tools/test_source/source_log.h"
 #include "tools/test_source/source_script.h"
 #include "tools/test_source/source_window.h"
-#include "tools/twain_manager/manager_library.h"
+#include "source/manager_notifications.h"
 
 extern "C" __declspec(dllimport) const char* TestSourceFamily();
 
