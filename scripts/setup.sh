@@ -15,6 +15,15 @@ PACKAGES=(
   libpugixml-dev libcpp-httplib-dev libbenchmark-dev dpkg-dev
 )
 
+# 32-bit Wine runs the x86 builds; its package installs whether or not this kernel can run 32-bit
+# programs (the test command checks that separately and says so when it cannot).
+FOREIGN_PACKAGES=(wine32:i386)
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+  need_update=1
+fi
+PACKAGES+=("${FOREIGN_PACKAGES[@]}")
+
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

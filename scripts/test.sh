@@ -14,25 +14,44 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "$preset"
 done
 
-source "$root/scripts/wine-env.sh"
 source "$root/scripts/xvfb.sh"
+source "$root/scripts/wine-env.sh"
 cleanup() {
-  "$QRV_WINESERVER" -k 2>/dev/null || true
+  for arch in x64 x86; do
+    (QRV_ARCH=$arch; source "$root/scripts/wine-env.sh"; "$QRV_WINESERVER" -k 2>/dev/null) || true
+  done
   stop_xvfb
 }
 trap cleanup EXIT
 if [ -z "${DISPLAY:-}" ]; then
   start_xvfb
 fi
-"$root/scripts/wine-prefix.sh"
-# One persistent wineserver for the whole run: each Windows test then starts in a fraction of a
-# second. One that is already running for this prefix serves as well.
-"$QRV_WINESERVER" -p 2>/dev/null || true
+# One private prefix per architecture, each with one persistent wineserver for the whole run: each
+# Windows test then starts in a fraction of a second. One that is already running serves as well.
+start_wine() {   # architecture
+  (
+    export QRV_ARCH=$1
+    source "$root/scripts/wine-env.sh"
+    "$root/scripts/wine-prefix.sh"
+    "$QRV_WINESERVER" -p 2>/dev/null || true
+  )
+}
+start_wine x64
+if qrv_can_run_x86; then
+  x86_start=$(date +%s)
+  start_wine x86
+  echo "== x86 Wine prefix ready in $(( $(date +%s) - x86_start )) s"
+else
+  echo "== x86 Windows tests SKIPPED: $QRV_X86_UNAVAILABLE"
+fi
 
 failed=0
 for preset in "${presets[@]}"; do
   echo "== test $preset"
+  preset_start=$(date +%s)
   ctest --preset "$preset" -j2 || failed=1
+  echo "== test $preset took $(( $(date +%s) - preset_start )) s"
 done
+qrv_can_run_x86 || echo "== x86 Windows tests were SKIPPED: $QRV_X86_UNAVAILABLE"
 echo "== test command took $(( $(date +%s) - start )) s"
 exit $failed

@@ -8,6 +8,9 @@ constexpr const char* ManagerLibraryName = "TWAINDSM.DLL";
 #else
 constexpr const char* ManagerLibraryName = "TWAIN_32.DLL";
 #endif
+// The TWAIN 2 manager's library. When an application uses it, it is already loaded in the
+// process, and a notification sent anywhere else would reach a manager that never opened us.
+constexpr const char* Twain2ManagerLibraryName = "TWAINDSM.DLL";
 
 // A page is ready: the state becomes 6 and the manager hears MSG_XFERREADY.
 void NotifyXferReady();

@@ -6,6 +6,11 @@
 # usage: check_saved_pages.sh <folder of page_file_store_tests.exe>
 set -euo pipefail
 folder=$1
+source "$(dirname "$0")/../../scripts/wine-env.sh"
+if [ "$QRV_ARCH" = x86 ] && ! qrv_can_run_x86; then
+  echo "SKIPPED: $QRV_X86_UNAVAILABLE"
+  exit $QRV_SKIP_STATUS
+fi
 for name in saved_bw saved_gray saved_rgb; do
   bmp=$folder/$name.bmp
   expected=$folder/$name.pgm

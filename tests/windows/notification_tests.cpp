@@ -1,6 +1,7 @@
 // The source's two notifications reach the application's event loop through the manager: the
 // real qrvkbx.ds asked to close from its window, and the source core's own MSG_XFERREADY and
-// MSG_CLOSEDSREQ delivered by the project's manager to an application in this process.
+// MSG_CLOSEDSREQ delivered by the project's manager to an application in this process. A 32-bit
+// application may use either manager, so the x86 tree runs each case under both names.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,12 +15,21 @@
 
 namespace {
 
-// The application's side: the manager loaded by name, as the source will look it up.
+// The managers an application of this architecture may load.
+std::vector<std::string> ManagerNames()
+{
+    std::vector<std::string> names{ManagerLibraryName};
+    if (names[0] != Twain2ManagerLibraryName)
+        names.push_back(Twain2ManagerLibraryName);
+    return names;
+}
+
+// The application's side: the manager loaded from the tools folder, as an application loads it.
 class Application {
 public:
-    Application()
+    explicit Application(const std::string& managerName)
     {
-        manager_ = LoadLibraryA((ToolsFolder() + ManagerLibraryName).c_str());
+        manager_ = LoadLibraryA((ToolsFolder() + managerName).c_str());
         if (manager_)
             entry_ = reinterpret_cast<DSMENTRYPROC>(GetProcAddress(manager_, "DSM_Entry"));
         window_ = CreateWindowA("STATIC", "application", 0, 0, 0, 10, 10, nullptr, nullptr,
@@ -98,13 +108,18 @@ TEST(Notifications, TheRealSourceAsksToBeClosedWhenItsWindowIsClosed)
                   "sleep 200\n"
                   "send 0 0x0111 2 0\n");  // WM_COMMAND IDCANCEL: Escape or the close box
     std::string out = work.path().substr(0, work.path().size() - 1);
-    ProgramRun run = RunAcquire("--source \"Closing Orvel\" --press-boxes --timeout 30 --script \"" +
-                                    work / "close.txt" + "\" --out \"" + out + "\"",
-                                work.path());
-    ASSERT_TRUE(run.finished) << run.output;
-    EXPECT_NE(std::string::npos, run.output.find("MSG_CLOSEDSREQ")) << run.output;
-    EXPECT_EQ(std::string::npos, run.output.find("Application error")) << run.output;
-    EXPECT_EQ(std::string::npos, run.output.find("MSG_XFERREADY")) << run.output;
+    for (const std::string& manager : ManagerNames()) {
+        SCOPED_TRACE(manager);
+        ProgramRun run = RunAcquire("--manager " + manager +
+                                        " --source \"Closing Orvel\" --press-boxes --timeout 30 --script \"" +
+                                        work / "close.txt" + "\" --out \"" + out + "\"",
+                                    work.path());
+        ASSERT_TRUE(run.finished) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find("manager " + manager + " opened")) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find("MSG_CLOSEDSREQ")) << run.output;
+        EXPECT_EQ(std::string::npos, run.output.find("Application error")) << run.output;
+        EXPECT_EQ(std::string::npos, run.output.find("MSG_XFERREADY")) << run.output;
+    }
 }
 
 TEST(Notifications, TransferReadyAndCloseRequestReachTheEventLoopInOrder)
@@ -112,25 +127,28 @@ TEST(Notifications, TransferReadyAndCloseRequestReachTheEventLoopInOrder)
     SourceFolder sources;
     sources.AddRealSource("orvel", "Notify Orvel");
     ASSERT_TRUE(AttachCore("[TWAIN]\r\nDriverName=Notify Orvel\r\n"));
-    Application app;
-    ASSERT_TRUE(app.ready());
-    ASSERT_TRUE(app.Open("Notify Orvel"));
-    // This process's source core speaks for the source the manager opened.
-    SourceIdentity = app.source;
-    AppIdentity = app.identity;
+    for (const std::string& manager : ManagerNames()) {
+        SCOPED_TRACE(manager);
+        Application app(manager);
+        ASSERT_TRUE(app.ready());
+        ASSERT_TRUE(app.Open("Notify Orvel"));
+        // This process's source core speaks for the source the manager opened.
+        SourceIdentity = app.source;
+        AppIdentity = app.identity;
 
-    SourceState = StateEnabled;
-    NotifyXferReady();
-    EXPECT_EQ(StateXferReady, SourceState);
-    EXPECT_EQ(std::vector<TW_UINT16>{MSG_XFERREADY}, app.Notifications(1));
+        SourceState = StateEnabled;
+        NotifyXferReady();
+        EXPECT_EQ(StateXferReady, SourceState);
+        EXPECT_EQ(std::vector<TW_UINT16>{MSG_XFERREADY}, app.Notifications(1));
 
-    NotifyCloseDsReq();
-    EXPECT_TRUE(CloseRequested);
-    EXPECT_EQ(std::vector<TW_UINT16>{MSG_CLOSEDSREQ}, app.Notifications(1));
+        NotifyCloseDsReq();
+        EXPECT_TRUE(CloseRequested);
+        EXPECT_EQ(std::vector<TW_UINT16>{MSG_CLOSEDSREQ}, app.Notifications(1));
 
-    // Both in a row, before the loop runs: neither is lost.
-    NotifyXferReady();
-    NotifyCloseDsReq();
-    EXPECT_EQ((std::vector<TW_UINT16>{MSG_XFERREADY, MSG_CLOSEDSREQ}), app.Notifications(2));
+        // Both in a row, before the loop runs: neither is lost.
+        NotifyXferReady();
+        NotifyCloseDsReq();
+        EXPECT_EQ((std::vector<TW_UINT16>{MSG_XFERREADY, MSG_CLOSEDSREQ}), app.Notifications(2));
+    }
     WriteCoreIni("");
 }

@@ -9,6 +9,10 @@ scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
 exe=$1
 filter=$2
 source "$scripts/wine-env.sh"
+if [ "$QRV_ARCH" = x86 ] && ! qrv_can_run_x86; then
+  echo "SKIPPED: $QRV_X86_UNAVAILABLE"
+  exit $QRV_SKIP_STATUS
+fi
 "$scripts/wine-prefix.sh"
 if [ -z "${DISPLAY:-}" ]; then
   source "$scripts/xvfb.sh"

@@ -164,6 +164,8 @@ bool ParseValueOption(const std::string& name, const char* value, AcquireOptions
     long long number;
     if (name == "--source") {
         options.source = value;
+    } else if (name == "--manager") {
+        options.manager = value;
     } else if (name == "--mech") {
         if (!ParseMechanism(value, options.mechanism))
             return Fail(error, "--mech takes native, file or memory");
@@ -230,6 +232,8 @@ void PrintUsage()
     printf(
         "usage: twacquire [options]\n"
         "  --source NAME        the source's product name (default: the first found)\n"
+        "  --manager DLL        the manager library to load (default: TWAINDSM.DLL on x64,\n"
+        "                       TWAIN_32.DLL on x86)\n"
         "  --mech MECHANISM     native, file or memory (default native)\n"
         "  --buffer BYTES       memory transfer buffer (default: the source's preferred size)\n"
         "  --resolution DPI     ICAP_XRESOLUTION and ICAP_YRESOLUTION\n"

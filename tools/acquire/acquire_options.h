@@ -18,6 +18,7 @@ struct CapabilitySetting {
 
 struct AcquireOptions {
     std::string source;  // ProductName; empty: the first source found
+    std::string manager;  // the manager library's name; empty: the architecture's own
     Mechanism mechanism = Mechanism::Native;
     TW_UINT32 bufferSize = 0;  // memory transfer buffer; 0: the source's preferred size
     std::vector<CapabilitySetting> capabilities;

@@ -157,15 +157,16 @@ void FillAppIdentity()
 
 bool OpenManager()
 {
-    Run.manager = LoadLibraryA(ManagerLibraryName);
+    const char* name = Run.options->manager.empty() ? ManagerLibraryName : Run.options->manager.c_str();
+    Run.manager = LoadLibraryA(name);
     if (!Run.manager) {
-        Say("error: cannot load the manager %s (error %lu)", ManagerLibraryName, GetLastError());
+        Say("error: cannot load the manager %s (error %lu)", name, GetLastError());
         ++Run.failures;
         return false;
     }
     Run.dsm = reinterpret_cast<DSMENTRYPROC>(GetProcAddress(Run.manager, "DSM_Entry"));
     if (!Run.dsm) {
-        Say("error: %s has no DSM_Entry", ManagerLibraryName);
+        Say("error: %s has no DSM_Entry", name);
         ++Run.failures;
         return false;
     }
@@ -174,7 +175,7 @@ bool OpenManager()
     if (result != TWRC_SUCCESS)
         return Refused("MSG_OPENDSM", result, nullptr);
     Run.managerOpen = true;
-    Say("manager %s opened; application Id %u", ManagerLibraryName, unsigned(Run.app.Id));
+    Say("manager %s opened; application Id %u", name, unsigned(Run.app.Id));
     return true;
 }
 
