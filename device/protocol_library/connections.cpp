@@ -65,6 +65,27 @@ bool IsDevicePath(const char* path)
     return strlen(path) <= 2048;
 }
 
+// Blanks around a stored address are not part of it.
+std::string TrimBlanks(const char* text)
+{
+    std::string address = text ? text : "";
+    size_t start = address.find_first_not_of(" \t");
+    if (start == std::string::npos)
+        return {};
+    return address.substr(start, address.find_last_not_of(" \t") - start + 1);
+}
+
+// The caller gave up on a download: the worker holds the file open only while it writes a
+// block, so the file goes now, not when the worker ends; its folder can then be removed.
+void DeleteAbandonedFile(const char* path)
+{
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND)
+            return;
+        Sleep(20);
+    }
+}
+
 bool ValidPort(int port) { return port > 0 && port <= 65535; }
 
 DWORD Fail(Connection* connection, DWORD error)
@@ -131,7 +152,7 @@ ProtocolHandle WINAPI ConnOpen(const char* address)
         if (entry.connection)
             continue;
         entry.connection = std::make_unique<Connection>();
-        entry.connection->address = address ? address : "";
+        entry.connection->address = TrimBlanks(address);
         entry.serial = NextSerial;
         NextSerial = NextSerial % 0xFFFFFF + 1;
         return static_cast<ProtocolHandle>(entry.serial << 8 | (slot + 1));
@@ -194,7 +215,8 @@ int WINAPI ConnSendMessage(ProtocolHandle handle, int port, const char* path, Pr
     job->verb = "POST";
     job->path = path;
     job->body = message->request.Serialize(message->tags);
-    job->sizeLimit = MaxAnswerBytes;
+    // One byte past the parser's limit tells it that the answer went on.
+    job->sizeLimit = MaxAnswerBytes + 1;
     JobRun run{};
     DWORD error = RunJob(connection, job, run);
     if (error)
@@ -235,9 +257,12 @@ int WINAPI ConnDownloadFile(ProtocolHandle handle, int port, const char* deviceP
     JobRun run{};
     DWORD error = RunJob(connection, job, run);
     if (error) {
-        // Cancelled or timed out: the worker deletes the file when it ends.
+        // Cancelled or timed out: the worker may still be receiving; it stops when it finds
+        // the file gone, and deletes it again if it has to.
         if (error != ErrorCancelled && error != ErrorTimedOut)
             DeleteFileA(temporary);
+        else
+            DeleteAbandonedFile(temporary);
         return Fail(connection, error);
     }
     error = run.job->error;
