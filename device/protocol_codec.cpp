@@ -89,6 +89,7 @@ bool OnlyMarkupAndSpace(std::string_view body)
 struct AnswerCut {
     size_t end = 0;  // 0: not even the root's start tag is there
     std::string root;
+    bool rootEmpty = false;  // <ROOT/>: nothing to close
 };
 
 AnswerCut CutAfterWholeChildren(std::string_view text)
@@ -133,8 +134,9 @@ AnswerCut CutAfterWholeChildren(std::string_view text)
                 size_t nameEnd = text.find_first_of(" \t\r\n/>", nameStart);
                 cut.root = std::string(text.substr(nameStart, nameEnd - nameStart));
                 cut.end = end + 1;
+                cut.rootEmpty = empty;
                 if (empty)
-                    break;  // a root without content: nothing to keep after it
+                    break;
             }
             depth += closing ? -1 : (empty ? 0 : 1);
             if (depth == 1 && (closing || empty))
@@ -305,7 +307,9 @@ AnswerStatus ParseAnswer(std::string_view body, const TagNames& tags, Answer& an
         if (cut.end == 0)
             return body.size() > MaxAnswerBytes ? AnswerStatus::TooLarge : AnswerStatus::TooMuchMarkup;
         kept.reserve(cut.end + cut.root.size() + 3);
-        kept.append(body.substr(0, cut.end)).append("</").append(cut.root).append(">");
+        kept.append(body.substr(0, cut.end));
+        if (!cut.rootEmpty)
+            kept.append("</").append(cut.root).append(">");
         body = kept;
     }
 

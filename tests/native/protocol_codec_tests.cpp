@@ -196,6 +196,8 @@ TEST(ProtocolCodec, HostileAnswersAreBounded)
     std::string huge = "<JOB><CODE>600</CODE>" + std::string(MaxAnswerBytes, ' ') + "<CODE>1</CODE></JOB>";
     ASSERT_EQ(AnswerStatus::Ok, ParseAnswer(huge, tags, answer));
     EXPECT_EQ((std::vector<Walked>{{JOB, 1, ""}, {CODE, 2, "600"}}), Walk(answer));
+    ASSERT_EQ(AnswerStatus::Ok, ParseAnswer("<JOB/>" + std::string(MaxAnswerBytes, ' '), tags, answer));
+    EXPECT_EQ(1u, answer.elements.size());
 
     std::string markup = "<JOB>";
     for (size_t i = 0; i < MaxAnswerMarkup / 4 + 1; ++i)
