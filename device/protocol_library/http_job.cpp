@@ -1,5 +1,7 @@
 #include "device/protocol_library/http_job.h"
 
+#include "device/protocol_library/tiff_extent.h"
+
 #include <wininet.h>
 
 #include <vector>
@@ -139,10 +141,8 @@ DWORD ReadBody(HttpJob* job, HINTERNET request)
     bool toFile = !job->filePath.empty();
     if (!IdentityEncoding(request))
         return ErrorBadAnswer;
-    // A file is whole only when its announced length has arrived: without one, a connection
-    // that ends early cannot be told from the end of the body.
     int64_t announced = ContentLength(request);
-    if (toFile && (announced < 0 || static_cast<uint64_t>(announced) > job->sizeLimit))
+    if (toFile && announced >= 0 && static_cast<uint64_t>(announced) > job->sizeLimit)
         return ErrorBadAnswer;
     DWORD error = 0;
     uint64_t received = 0;
@@ -167,8 +167,13 @@ DWORD ReadBody(HttpJob* job, HINTERNET request)
         else
             job->answer.append(block.data(), count);
     }
-    // A connection that ends before the announced length has cut the body short.
+    // A connection that ends before the announced length has cut the body short. Without a
+    // length, a connection that ends early cannot be told from the end of the body (WinINet
+    // reports a chunked body cut before its last chunk as a normal end): only the document's
+    // own structure can prove it whole.
     if (!error && !Abandoned(job) && announced >= 0 && received != static_cast<uint64_t>(announced))
+        error = ErrorBadAnswer;
+    if (!error && !Abandoned(job) && announced < 0 && toFile && !TiffFileIsWhole(job->filePath))
         error = ErrorBadAnswer;
     return error;
 }
@@ -208,8 +213,8 @@ DWORD RunExchange(HttpJob* job, Exchange& exchange)
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
                   INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT |
                   INTERNET_FLAG_NO_AUTH;
-    // Files are asked for in HTTP/1.0, which rules out the chunked coding: the device must
-    // announce the length, and a body without one is refused as incomplete (ReadBody).
+    // Files are asked for in HTTP/1.0, which rules out the chunked coding: the device should
+    // announce the length; a body without one must prove itself whole (ReadBody).
     const char* version = job->filePath.empty() ? "HTTP/1.1" : "HTTP/1.0";
     exchange.request.handle = HttpOpenRequestA(exchange.connection.handle, job->verb.c_str(), job->path.c_str(),
                                                version, nullptr, nullptr, flags, context);

@@ -631,11 +631,10 @@ TEST_F(StorageCommands, FolderTypedRecordsAreNeverFetched)
 
 TEST_F(StorageCommands, FailedFetchShowsItsMessageAndLeavesNoFile)
 {
-    // A body cut short, none at all, a chunked body without its last chunk (and so any body
-    // without a length), a body in a coding that was not asked for.
+    // A body cut short, none at all, a chunked body without its last chunk, a body in a coding
+    // that was not asked for.
     const std::vector<std::vector<std::string>> faults = {
-        {"--cut-files"}, {"--drop-files"}, {"--chunked-files", "--cut-files"}, {"--chunked-files"},
-        {"--file-encoding", "gzip"}};
+        {"--cut-files"}, {"--drop-files"}, {"--chunked-files", "--cut-files"}, {"--file-encoding", "gzip"}};
     for (const auto& fault : faults) {
         DeviceSimulator device(fault);
         PointAt(device);
@@ -644,6 +643,15 @@ TEST_F(StorageCommands, FailedFetchShowsItsMessageAndLeavesNoFile)
         EXPECT_EQ(std::vector<std::string>{Download339}, Shown()) << fault.back();
         EXPECT_TRUE(FilesIn(WorkDirectory).empty()) << fault.back();
         EXPECT_STREQ("", CurrentDocumentPath);
+    }
+    // A whole chunked body is stored: the document's own structure shows that nothing is missing.
+    {
+        DeviceSimulator device({"--chunked-files"});
+        PointAt(device);
+        ASSERT_EQ(1, DownloadDocument(Record(0x1005)));
+        EXPECT_TRUE(ReadFileText(CurrentDocumentPath) == SampleFile(0x1005));
+        EXPECT_EQ(none, Shown());
+        DeleteFileA(CurrentDocumentPath);
     }
     // A document the device does not have.
     DeviceSimulator device;
