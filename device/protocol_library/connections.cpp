@@ -1,6 +1,7 @@
 // Connections: where requests go, the wait window shown while they run, their time-outs and
 // the outcome of the last one.
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -86,6 +87,31 @@ void DeleteAbandonedFile(const char* path)
     }
 }
 
+// A fresh temporary file in the folder. Its name is never one that an earlier, abandoned
+// request's worker may still write to or delete: the numbers only go up while the module is
+// loaded, and such a worker keeps it loaded.
+LONG TemporaryNumber = 0;
+
+DWORD CreateTemporaryFile(const std::string& folder, char (&path)[MAX_PATH])
+{
+    if (TemporaryNumber == 0)
+        InterlockedCompareExchange(&TemporaryNumber, static_cast<LONG>(GetTickCount() & 0x0FFFFFFF), 0);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        auto number = static_cast<unsigned long>(InterlockedIncrement(&TemporaryNumber));
+        int length = snprintf(path, MAX_PATH, "%sqdl%08lX.tmp", folder.c_str(), number);
+        if (length < 0 || length >= MAX_PATH)
+            return ERROR_FILENAME_EXCED_RANGE;
+        HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            return 0;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            return GetLastError();
+    }
+    return ERROR_FILE_EXISTS;
+}
+
 bool ValidPort(int port) { return port > 0 && port <= 65535; }
 
 DWORD Fail(Connection* connection, DWORD error)
@@ -126,7 +152,7 @@ std::string FolderOf(const std::string& path)
 {
     size_t slash = path.find_last_of("\\/");
     if (slash == std::string::npos)
-        return ".";
+        return ".\\";
     return path.substr(0, slash + 1);
 }
 
@@ -242,8 +268,8 @@ int WINAPI ConnDownloadFile(ProtocolHandle handle, int port, const char* deviceP
 
     // The body goes to a fresh file beside the target and takes its name only when complete.
     char temporary[MAX_PATH];
-    if (!GetTempFileNameA(FolderOf(localPath).c_str(), "qdl", 0, temporary))
-        return Fail(connection, GetLastError());
+    if (DWORD error = CreateTemporaryFile(FolderOf(localPath), temporary))
+        return Fail(connection, error);
     auto* job = new (std::nothrow) HttpJob;
     if (!job) {
         DeleteFileA(temporary);
