@@ -84,6 +84,73 @@ bool OnlyMarkupAndSpace(std::string_view body)
     return true;
 }
 
+// Where a text that reached the limits is cut: after the last child of the root that it holds
+// whole (or after the root's start tag when there is none). The root's end tag goes after it.
+struct AnswerCut {
+    size_t end = 0;  // 0: not even the root's start tag is there
+    std::string root;
+    bool rootEmpty = false;  // <ROOT/>: nothing to close
+};
+
+AnswerCut CutAfterWholeChildren(std::string_view text)
+{
+    AnswerCut cut;
+    int depth = 0;
+    size_t at = 0;
+    auto skipPast = [&](std::string_view mark) {
+        size_t found = text.find(mark, at);
+        at = found == std::string_view::npos ? text.size() : found + mark.size();
+        return found != std::string_view::npos;
+    };
+    while ((at = text.find('<', at)) != std::string_view::npos) {
+        std::string_view rest = text.substr(at);
+        if (rest.starts_with("<?")) {
+            skipPast("?>");
+        } else if (rest.starts_with("<!--")) {
+            skipPast("-->");
+        } else if (rest.starts_with("<![CDATA[")) {
+            skipPast("]]>");
+        } else if (rest.starts_with("<!")) {
+            skipPast(">");
+        } else {
+            bool closing = rest.starts_with("</");
+            size_t nameStart = at + (closing ? 2 : 1);
+            // The tag's end, past quoted attribute values.
+            char quote = 0;
+            size_t end = nameStart;
+            for (; end < text.size(); ++end) {
+                char c = text[end];
+                if (quote)
+                    quote = c == quote ? 0 : quote;
+                else if (c == '"' || c == '\'')
+                    quote = c;
+                else if (c == '>')
+                    break;
+            }
+            if (end >= text.size())
+                break;
+            bool empty = !closing && text[end - 1] == '/';
+            if (depth == 0 && !closing) {
+                size_t nameEnd = text.find_first_of(" \t\r\n/>", nameStart);
+                cut.root = std::string(text.substr(nameStart, nameEnd - nameStart));
+                cut.end = end + 1;
+                cut.rootEmpty = empty;
+                if (empty)
+                    break;
+            }
+            depth += closing ? -1 : (empty ? 0 : 1);
+            if (depth == 1 && (closing || empty))
+                cut.end = end + 1;
+            if (depth <= 0)
+                break;
+            at = end + 1;
+        }
+    }
+    if (cut.root.empty())
+        cut.end = 0;
+    return cut;
+}
+
 pugi::xml_node NextElementSibling(pugi::xml_node node)
 {
     for (node = node.next_sibling(); node; node = node.next_sibling())
@@ -187,7 +254,7 @@ bool RequestTree::AddText(const TagNames& tags, int tag, std::string_view utf8)
 {
     if (utf8.size() > MaxRequestText)
         return false;
-    return AddLeaf(tags, tag, CleanUtf8(utf8));
+    return AddLeaf(tags, tag, XmlCharactersOnly(CleanUtf8(utf8)));
 }
 
 bool RequestTree::AddInt(const TagNames& tags, int tag, int32_t value)
@@ -225,10 +292,26 @@ std::string RequestTree::Serialize(const TagNames& tags) const
 AnswerStatus ParseAnswer(std::string_view body, const TagNames& tags, Answer& answer)
 {
     answer.Clear();
-    if (body.size() > MaxAnswerBytes)
-        return AnswerStatus::TooLarge;
-    if (static_cast<size_t>(std::count(body.begin(), body.end(), '<')) > MaxAnswerMarkup)
-        return AnswerStatus::TooMuchMarkup;
+    // An answer past the limits is not refused: its root keeps the children that arrived whole
+    // within them, and the caller's tables decide how many of those it wants.
+    std::string kept;
+    size_t limit = std::min(body.size(), MaxAnswerBytes);
+    size_t markup = 0;
+    for (size_t i = 0; i < limit; ++i)
+        if (body[i] == '<' && ++markup > MaxAnswerMarkup) {
+            limit = i;
+            break;
+        }
+    if (limit < body.size()) {
+        AnswerCut cut = CutAfterWholeChildren(body.substr(0, limit));
+        if (cut.end == 0)
+            return body.size() > MaxAnswerBytes ? AnswerStatus::TooLarge : AnswerStatus::TooMuchMarkup;
+        kept.reserve(cut.end + cut.root.size() + 3);
+        kept.append(body.substr(0, cut.end));
+        if (!cut.rootEmpty)
+            kept.append("</").append(cut.root).append(">");
+        body = kept;
+    }
 
     pugi::xml_document document;
     unsigned options = pugi::parse_default | pugi::parse_ws_pcdata_single;
@@ -330,6 +413,25 @@ std::string CleanUtf8(std::string_view text)
         }
     }
     return clean;
+}
+
+std::string XmlCharactersOnly(std::string_view utf8)
+{
+    std::string kept;
+    kept.reserve(utf8.size());
+    for (size_t at = 0; at < utf8.size(); ++at) {
+        unsigned char c = static_cast<unsigned char>(utf8[at]);
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
+            continue;
+        // U+FFFE and U+FFFF
+        if (c == 0xEF && at + 2 < utf8.size() && static_cast<unsigned char>(utf8[at + 1]) == 0xBF &&
+            (static_cast<unsigned char>(utf8[at + 2]) & 0xFE) == 0xBE) {
+            at += 2;
+            continue;
+        }
+        kept.push_back(static_cast<char>(c));
+    }
+    return kept;
 }
 
 std::string_view CutUtf8(std::string_view text, size_t maxBytes)

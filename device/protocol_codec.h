@@ -87,7 +87,8 @@ struct Answer {
 
 enum class AnswerStatus { Ok, TooLarge, TooMuchMarkup, Malformed, TooDeep };
 
-// Parses an answer body; on anything but Ok the answer is left empty.
+// Parses an answer body; on anything but Ok the answer is left empty. A body past the size or
+// markup bounds keeps the root's children that lie whole within them.
 AnswerStatus ParseAnswer(std::string_view body, const TagNames& tags, Answer& answer);
 
 // Decimal signed 32-bit number with optional sign and surrounding white space.
@@ -96,5 +97,8 @@ bool ParseInt(std::string_view text, int32_t& value);
 bool ParseId(std::string_view text, uint32_t& value);
 // Replaces each byte that is not part of a valid UTF-8 sequence with '?'.
 std::string CleanUtf8(std::string_view text);
+// The text without the characters that XML 1.0 cannot carry (control characters other than
+// tab, line feed and carriage return; U+FFFE, U+FFFF). Input is valid UTF-8.
+std::string XmlCharactersOnly(std::string_view utf8);
 // The longest prefix of valid UTF-8 text of at most maxBytes that ends on a character boundary.
 std::string_view CutUtf8(std::string_view text, size_t maxBytes);

@@ -27,6 +27,19 @@ constexpr UINT CancelLabelId = 98;
 constexpr int UnableToConnect = 329;
 constexpr int UnableToDownload = 339;
 
+// The protocol library is loaded by the first request and kept until the source unloads: a
+// library freed after every request leaves what each request set up behind, and the
+// application's memory grows with every request.
+ProtocolLibrary StorageLibrary;
+
+bool HoldStorageLibrary(ProtocolLibrary& library)
+{
+    if (!StorageLibrary.module && !LoadProtocolLibrary(StorageLibrary))
+        return false;
+    library = StorageLibrary;
+    return true;
+}
+
 // What one request holds while it runs.
 struct RequestFrame {
     ProtocolLibrary library;
@@ -54,7 +67,7 @@ void OpenFrame(RequestFrame& frame, const char* address, bool withMessage)
 {
     memset(&frame, 0, sizeof frame);
     frame.previousCursor = SetCursor(LoadCursor(nullptr, IDC_WAIT));
-    frame.loaded = LoadProtocolLibrary(frame.library) != 0;
+    frame.loaded = HoldStorageLibrary(frame.library);
     if (!frame.loaded)
         return;
     const ProtocolLibrary& l = frame.library;
@@ -75,7 +88,6 @@ void CloseFrame(RequestFrame& frame)
         if (frame.message)
             frame.library.MsgFree(frame.message);
         frame.library.ConnClose(frame.connection);
-        FreeProtocolLibrary(frame.library);
     }
     SetCursor(frame.previousCursor);
 }
@@ -171,12 +183,20 @@ struct Walk {
     }
 };
 
-// Copies at most size - 1 characters; the field stays zero-terminated.
+// Copies at most size - 1 bytes, cut at a character boundary of the ANSI code page (a
+// double-byte character is kept whole or left out); the field stays zero-terminated.
 template <size_t Size>
 void CopyField(char (&field)[Size], const char* text)
 {
-    strncpy(field, text, Size - 1);
-    field[Size - 1] = '\0';
+    size_t length = 0;
+    while (text[length]) {
+        size_t character = IsDBCSLeadByte(static_cast<BYTE>(text[length])) && text[length + 1] ? 2 : 1;
+        if (length + character > Size - 1)
+            break;
+        length += character;
+    }
+    memcpy(field, text, length);
+    field[length] = '\0';
 }
 
 bool ContainsFolder(const char* documentType, size_t size)
@@ -187,6 +207,11 @@ bool ContainsFolder(const char* documentType, size_t size)
 }
 
 }  // namespace
+
+void ReleaseStorageLibrary()
+{
+    FreeProtocolLibrary(StorageLibrary);
+}
 
 int32_t FindUserHandle(const char* text)
 {

@@ -46,6 +46,9 @@ int ListDocuments(int folderIndex);
 int DeleteDocument(uint32_t documentId);
 // 1 when the document's file is available at CurrentDocumentPath.
 int DownloadDocument(DocumentRecord record);
+// Frees the protocol library that the commands keep loaded from their first request on;
+// called when the source unloads.
+void ReleaseStorageLibrary();
 // The user handle of the first UserTable entry whose user id matches the beginning of text
 // over at most three bytes; 0 when none matches.
 int32_t FindUserHandle(const char* text);

@@ -10,6 +10,7 @@
 #include "source/control_operations.h"
 #include "source/page_sequencing.h"
 #include "device/message_presentation.h"
+#include "device/storage_commands.h"
 #include "source/source_state.h"
 
 namespace {
@@ -88,6 +89,7 @@ BOOL ModuleAttach(HMODULE module)
 
 void ModuleDetach()
 {
+    ReleaseStorageLibrary();
     if (ResourceModule) {
         FreeLibrary(ResourceModule);
         ResourceModule = nullptr;

@@ -1,6 +1,7 @@
 // Connections: where requests go, the wait window shown while they run, their time-outs and
 // the outcome of the last one.
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -65,6 +66,52 @@ bool IsDevicePath(const char* path)
     return strlen(path) <= 2048;
 }
 
+// Blanks around a stored address are not part of it.
+std::string TrimBlanks(const char* text)
+{
+    std::string address = text ? text : "";
+    size_t start = address.find_first_not_of(" \t");
+    if (start == std::string::npos)
+        return {};
+    return address.substr(start, address.find_last_not_of(" \t") - start + 1);
+}
+
+// The caller gave up on a download: the worker holds the file open only while it writes a
+// block, so the file goes now, not when the worker ends; its folder can then be removed.
+void DeleteAbandonedFile(const char* path)
+{
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND)
+            return;
+        Sleep(20);
+    }
+}
+
+// A fresh temporary file in the folder. Its name is never one that an earlier, abandoned
+// request's worker may still write to or delete: the numbers only go up while the module is
+// loaded, and such a worker keeps it loaded.
+LONG TemporaryNumber = 0;
+
+DWORD CreateTemporaryFile(const std::string& folder, char (&path)[MAX_PATH])
+{
+    if (TemporaryNumber == 0)
+        InterlockedCompareExchange(&TemporaryNumber, static_cast<LONG>(GetTickCount() & 0x0FFFFFFF), 0);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        auto number = static_cast<unsigned long>(InterlockedIncrement(&TemporaryNumber));
+        int length = snprintf(path, MAX_PATH, "%sqdl%08lX.tmp", folder.c_str(), number);
+        if (length < 0 || length >= MAX_PATH)
+            return ERROR_FILENAME_EXCED_RANGE;
+        HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            return 0;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            return GetLastError();
+    }
+    return ERROR_FILE_EXISTS;
+}
+
 bool ValidPort(int port) { return port > 0 && port <= 65535; }
 
 DWORD Fail(Connection* connection, DWORD error)
@@ -105,7 +152,7 @@ std::string FolderOf(const std::string& path)
 {
     size_t slash = path.find_last_of("\\/");
     if (slash == std::string::npos)
-        return ".";
+        return ".\\";
     return path.substr(0, slash + 1);
 }
 
@@ -131,7 +178,7 @@ ProtocolHandle WINAPI ConnOpen(const char* address)
         if (entry.connection)
             continue;
         entry.connection = std::make_unique<Connection>();
-        entry.connection->address = address ? address : "";
+        entry.connection->address = TrimBlanks(address);
         entry.serial = NextSerial;
         NextSerial = NextSerial % 0xFFFFFF + 1;
         return static_cast<ProtocolHandle>(entry.serial << 8 | (slot + 1));
@@ -194,7 +241,8 @@ int WINAPI ConnSendMessage(ProtocolHandle handle, int port, const char* path, Pr
     job->verb = "POST";
     job->path = path;
     job->body = message->request.Serialize(message->tags);
-    job->sizeLimit = MaxAnswerBytes;
+    // One byte past the parser's limit tells it that the answer went on.
+    job->sizeLimit = MaxAnswerBytes + 1;
     JobRun run{};
     DWORD error = RunJob(connection, job, run);
     if (error)
@@ -220,8 +268,8 @@ int WINAPI ConnDownloadFile(ProtocolHandle handle, int port, const char* deviceP
 
     // The body goes to a fresh file beside the target and takes its name only when complete.
     char temporary[MAX_PATH];
-    if (!GetTempFileNameA(FolderOf(localPath).c_str(), "qdl", 0, temporary))
-        return Fail(connection, GetLastError());
+    if (DWORD error = CreateTemporaryFile(FolderOf(localPath), temporary))
+        return Fail(connection, error);
     auto* job = new (std::nothrow) HttpJob;
     if (!job) {
         DeleteFileA(temporary);
@@ -235,9 +283,12 @@ int WINAPI ConnDownloadFile(ProtocolHandle handle, int port, const char* deviceP
     JobRun run{};
     DWORD error = RunJob(connection, job, run);
     if (error) {
-        // Cancelled or timed out: the worker deletes the file when it ends.
+        // Cancelled or timed out: the worker may still be receiving; it stops when it finds
+        // the file gone, and deletes it again if it has to.
         if (error != ErrorCancelled && error != ErrorTimedOut)
             DeleteFileA(temporary);
+        else
+            DeleteAbandonedFile(temporary);
         return Fail(connection, error);
     }
     error = run.job->error;

@@ -1,5 +1,7 @@
 #include "device/protocol_library/http_job.h"
 
+#include "device/protocol_library/tiff_extent.h"
+
 #include <wininet.h>
 
 #include <vector>
@@ -92,48 +94,97 @@ int64_t ContentLength(HINTERNET request)
     return length;
 }
 
+// Only the identity coding is asked for; a body in any other coding is not what was asked.
+bool IdentityEncoding(HINTERNET request)
+{
+    char text[64];
+    DWORD size = sizeof text;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_ENCODING, text, &size, nullptr))
+        return GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND;
+    return lstrcmpiA(text, "identity") == 0;
+}
+
+// Appends to the file, opened only for the write: while the worker waits on the network the
+// file is closed, so that a caller who gave up can delete it (and its folder) at once. A file
+// that is gone was deleted by that caller, and the worker stops.
+DWORD AppendToFile(const std::string& path, const char* data, DWORD count)
+{
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+    DWORD written = 0;
+    DWORD error = 0;
+    if (!WriteFile(file, data, count, &written, nullptr) || written != count)
+        error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+    CloseHandle(file);
+    return error;
+}
+
+// Waits for the next bytes and reads what has come, up to one block: every arrival, however
+// small, counts as activity for the receive time-out. 0 bytes read = the end of the body.
+DWORD ReadSome(HttpJob* job, HINTERNET request, char* block, DWORD& count)
+{
+    count = 0;
+    DWORD available = 0;
+    if (!InternetQueryDataAvailable(request, &available, 0, 0))
+        return GetLastError();
+    Touch(job);
+    DWORD want = available == 0 ? 1 : (available < ReadBlock ? available : ReadBlock);
+    if (!InternetReadFile(request, block, want, &count))
+        return GetLastError();
+    Touch(job);
+    return 0;
+}
+
 DWORD ReadBody(HttpJob* job, HINTERNET request)
 {
-    HANDLE file = INVALID_HANDLE_VALUE;
-    if (!job->filePath.empty()) {
-        file = CreateFileA(job->filePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return GetLastError();
-    }
+    bool toFile = !job->filePath.empty();
+    if (!IdentityEncoding(request))
+        return ErrorBadAnswer;
     int64_t announced = ContentLength(request);
+    if (toFile && announced >= 0 && static_cast<uint64_t>(announced) > job->sizeLimit)
+        return ErrorBadAnswer;
     DWORD error = 0;
     uint64_t received = 0;
     std::vector<char> block(ReadBlock);
-    if (announced >= 0 && static_cast<uint64_t>(announced) > job->sizeLimit)
-        error = ErrorBadAnswer;
     while (!error && !Abandoned(job)) {
         DWORD count = 0;
-        if (!InternetReadFile(request, block.data(), ReadBlock, &count)) {
-            error = GetLastError();
+        error = ReadSome(job, request, block.data(), count);
+        if (error || count == 0)
             break;
+        if (received + count > job->sizeLimit) {
+            if (toFile) {
+                error = ErrorBadAnswer;
+                break;
+            }
+            // An answer kept in memory stops at the limit; the parser decides what the part holds.
+            job->answer.append(block.data(), static_cast<size_t>(job->sizeLimit - received));
+            return 0;
         }
-        Touch(job);
-        if (count == 0)
-            break;
         received += count;
-        if (received > job->sizeLimit) {
-            error = ErrorBadAnswer;
-            break;
-        }
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            if (!WriteFile(file, block.data(), count, &written, nullptr) || written != count)
-                error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
-        } else
+        if (toFile)
+            error = AppendToFile(job->filePath, block.data(), count);
+        else
             job->answer.append(block.data(), count);
     }
-    // A connection that ends before the announced length has cut the body short.
+    // A connection that ends before the announced length has cut the body short. Without a
+    // length, a connection that ends early cannot be told from the end of the body (WinINet
+    // reports a chunked body cut before its last chunk as a normal end): only the document's
+    // own structure can prove it whole.
     if (!error && !Abandoned(job) && announced >= 0 && received != static_cast<uint64_t>(announced))
         error = ErrorBadAnswer;
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
+    if (!error && !Abandoned(job) && announced < 0 && toFile && !TiffFileIsWhole(job->filePath))
+        error = ErrorBadAnswer;
     return error;
+}
+
+// The Host field as HTTP wants it: an IPv6 address in brackets, the port unless it is 80.
+std::string HostField(const HttpJob& job)
+{
+    std::string host = job.host.find(':') != std::string::npos ? "[" + job.host + "]" : job.host;
+    if (job.port != INTERNET_DEFAULT_HTTP_PORT)
+        host += ":" + std::to_string(job.port);
+    return "Host: " + host + "\r\n";
 }
 
 // The exchange's WinINet handles. They are closed only after the result has been handed over:
@@ -162,15 +213,23 @@ DWORD RunExchange(HttpJob* job, Exchange& exchange)
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
                   INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT |
                   INTERNET_FLAG_NO_AUTH;
+    // Files are asked for in HTTP/1.0, which rules out the chunked coding: the device should
+    // announce the length; a body without one must prove itself whole (ReadBody).
+    const char* version = job->filePath.empty() ? "HTTP/1.1" : "HTTP/1.0";
     exchange.request.handle = HttpOpenRequestA(exchange.connection.handle, job->verb.c_str(), job->path.c_str(),
-                                               "HTTP/1.1", nullptr, nullptr, flags, context);
+                                               version, nullptr, nullptr, flags, context);
     HINTERNET request = exchange.request.handle;
     if (!request)
         return GetLastError();
     SetStackTimeouts(request, job->timeouts);
+    std::string host = HostField(*job);
+    HttpAddRequestHeadersA(request, host.c_str(), static_cast<DWORD>(host.size()),
+                           HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
 
-    const char* headers = job->body.empty() ? nullptr : "Content-Type: text/xml; charset=utf-8\r\n";
-    if (!HttpSendRequestA(request, headers, headers ? static_cast<DWORD>(-1) : 0,
+    std::string headers = "Accept-Encoding: identity\r\n";
+    if (!job->body.empty())
+        headers += "Content-Type: text/xml; charset=utf-8\r\n";
+    if (!HttpSendRequestA(request, headers.c_str(), static_cast<DWORD>(headers.size()),
                           job->body.empty() ? nullptr : job->body.data(), static_cast<DWORD>(job->body.size())))
         return GetLastError();
     EnterPhase(job, PhaseReceiving);

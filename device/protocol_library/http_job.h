@@ -21,7 +21,8 @@ struct HttpJob {
     std::string path;
     std::string body;          // request body (POST)
     std::string filePath;      // when not empty: the answer body goes to this file
-    uint64_t sizeLimit = 0;    // the most answer bytes accepted
+    // Files: the most bytes accepted. Answers in memory: the most bytes kept; the rest is not read.
+    uint64_t sizeLimit = 0;
     Timeouts timeouts;
 
     // Progress, written by the worker and read by the waiting thread.

@@ -88,6 +88,13 @@ TEST(DeviceSimulator, AnswersTheSearchProbeAndEndsWithItsLease)
     auto missing = client.Get("/strage/FFFFFFFF.tif");
     ASSERT_TRUE(missing);
     EXPECT_EQ(404, missing->status);
+    // A Host field HTTP/1.1 does not allow (a bare IPv6 address) is refused; a bracketed one is not.
+    auto bare = client.Get("/devinfo.cgi", {{"Host", "::1:" + std::to_string(simulator.port())}});
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(400, bare->status);
+    auto bracketed = client.Get("/devinfo.cgi", {{"Host", "[::1]:" + std::to_string(simulator.port())}});
+    ASSERT_TRUE(bracketed);
+    EXPECT_EQ(200, bracketed->status);
     EXPECT_TRUE(simulator.EndsWithItsLease());
 }
 

@@ -66,7 +66,8 @@ TEST(ProtocolCodec, RequestIsWrittenAsTheWireFormatSays)
     ASSERT_TRUE(tree.BeginElement(tags, PARAM));
     ASSERT_TRUE(tree.BeginElement(tags, STRAGE));
     ASSERT_TRUE(tree.AddInt(tags, OWNER, -3));
-    ASSERT_TRUE(tree.AddText(tags, PASSWORD, "a<b&c>\"d'"));
+    // Characters that XML 1.0 cannot carry are dropped, not written as references.
+    ASSERT_TRUE(tree.AddText(tags, PASSWORD, "a<b&c>\"\x01" "d\x1B'\xEF\xBF\xBF"));
     ASSERT_TRUE(tree.AddId(tags, FOLDERID, 0x1A, 8));
     // The open elements are closed by writing.
     EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -96,7 +97,7 @@ TEST(ProtocolCodec, RequestRoundTripsThroughTheAnswerParser)
         {SERVER, 1, ""},
         {FOLDERNAME, 2, "M\xC3\xBCller \xE6\x97\xA5\xE6\x9C\xAC"},
         {PASSWORD, 2, "  "},
-        {COMMAND, 2, "tab\tand\x01" "control"},
+        {COMMAND, 2, "tab\tandcontrol"},
         {CODE, 2, "-2147483648"},
         {FOLDERID, 2, "FFFFFFFF"},
         {STORAGE, 1, ""},
@@ -191,15 +192,23 @@ TEST(ProtocolCodec, HostileAnswersAreBounded)
     TagNames tags = Tags();
     Answer answer;
 
-    std::string huge = "<JOB>" + std::string(MaxAnswerBytes, ' ') + "</JOB>";
-    EXPECT_EQ(AnswerStatus::TooLarge, ParseAnswer(huge, tags, answer));
+    // Past the size or markup bound an answer keeps the root's children that arrived whole.
+    std::string huge = "<JOB><CODE>600</CODE>" + std::string(MaxAnswerBytes, ' ') + "<CODE>1</CODE></JOB>";
+    ASSERT_EQ(AnswerStatus::Ok, ParseAnswer(huge, tags, answer));
+    EXPECT_EQ((std::vector<Walked>{{JOB, 1, ""}, {CODE, 2, "600"}}), Walk(answer));
+    ASSERT_EQ(AnswerStatus::Ok, ParseAnswer("<JOB/>" + std::string(MaxAnswerBytes, ' '), tags, answer));
+    EXPECT_EQ(1u, answer.elements.size());
 
     std::string markup = "<JOB>";
     for (size_t i = 0; i < MaxAnswerMarkup / 4 + 1; ++i)
-        markup += "<A/><B/><C/><D/>";
+        markup += "<STRAGE><CODE>1</CODE></STRAGE>";
     markup += "</JOB>";
     ASSERT_LT(markup.size(), MaxAnswerBytes);
-    EXPECT_EQ(AnswerStatus::TooMuchMarkup, ParseAnswer(markup, tags, answer));
+    ASSERT_EQ(AnswerStatus::Ok, ParseAnswer(markup, tags, answer));
+    // The record cut by the bound is left out.
+    EXPECT_EQ(1 + 2 * ((MaxAnswerMarkup - 1) / 4), answer.elements.size());
+    EXPECT_EQ(CODE, answer.elements.back().tag);
+    EXPECT_EQ(AnswerStatus::TooLarge, ParseAnswer("<JOB a=\"" + std::string(MaxAnswerBytes, 'a') + "\"/>", tags, answer));
 
     ASSERT_EQ(AnswerStatus::Ok, ParseAnswer(Nested(MaxAnswerDepth), tags, answer));
     EXPECT_EQ(MaxAnswerDepth, answer.elements.size());

@@ -363,8 +363,7 @@ TEST_F(ProtocolLibraryTest, DuringTheWaitOtherWindowsGetTheirMessagesButNoInput)
 
 TEST_F(ProtocolLibraryTest, HostileAnswersAreRefused)
 {
-    const std::vector<std::vector<std::string>> hostile = {
-        {"--malformed"}, {"--oversized", "17000000"}, {"--deep", "40"}};
+    const std::vector<std::vector<std::string>> hostile = {{"--malformed"}, {"--deep", "40"}};
     for (const auto& switches : hostile) {
         DeviceSimulator device(switches);
         ASSERT_TRUE(device.started());
@@ -382,6 +381,14 @@ TEST_F(ProtocolLibraryTest, HostileAnswersAreRefused)
     ASSERT_EQ(1, SendUserList(device, message, error));
     std::vector<std::string> walked = WalkTexts(message);
     ASSERT_EQ(39u, walked.size());
+    EXPECT_EQ("USERNAME=Carol Chen", walked.back());
+    lib.MsgFree(message);
+
+    // An answer past the size bound is not a failure: what arrived whole within it is walked.
+    DeviceSimulator oversized({"--oversized", "17000000"});
+    ASSERT_EQ(1, SendUserList(oversized, message, error));
+    walked = WalkTexts(message);
+    ASSERT_EQ(14u, walked.size());
     EXPECT_EQ("USERNAME=Carol Chen", walked.back());
     lib.MsgFree(message);
 }
@@ -479,6 +486,36 @@ TEST_F(ProtocolLibraryTest, FailedDownloadsLeaveNothingBehind)
         EXPECT_TRUE(FilesIn(folder.path()).empty()) << c.path;
         lib.ConnClose(connection);
     }
+}
+
+TEST_F(ProtocolLibraryTest, ReceiveTimeOutCountsFromTheLastBytesThatArrived)
+{
+    // 4 KiB every 100 ms: never silent for a second, though a 64 KiB block takes 1.6 s.
+    DeviceSimulator steady({"--file-pace-ms", "100", "--file-piece", "4096"});
+    ASSERT_TRUE(steady.started());
+    TempFolder folder;
+    std::string local = folder / "doc.tif";
+    ProtocolHandle connection = lib.ConnOpen("127.0.0.1");
+    lib.ConnSetTimeouts(connection, 10000, 0, 1000, 0);
+    EXPECT_EQ(1, lib.ConnDownloadFile(connection, steady.port(), "/strage/00001002.tif", 0, local.c_str(), 0));
+    EXPECT_EQ(0u, lib.ConnGetLastError(connection));
+    EXPECT_TRUE(ReadFileText(local) == ReadFileText(SampleStorageFolder() + "documents\\00001002.tif"));
+    lib.ConnClose(connection);
+
+    // Silent for 3 s in the middle of the body: the time-out ends the fetch, and its file is
+    // gone at once, so that its folder can go too.
+    DeviceSimulator stalling({"--file-pace-ms", "3000", "--file-piece", "4096"});
+    TempFolder work;
+    connection = lib.ConnOpen("127.0.0.1");
+    lib.ConnSetTimeouts(connection, 10000, 0, 500, 0);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(0, lib.ConnDownloadFile(connection, stalling.port(), "/strage/00001002.tif", 0,
+                                      (work / "doc.tif").c_str(), 0));
+    EXPECT_EQ(ErrorTimedOut, lib.ConnGetLastError(connection));
+    EXPECT_LT(GetTickCount() - start, 2500u);
+    EXPECT_TRUE(FilesIn(work.path()).empty());
+    EXPECT_TRUE(RemoveDirectoryA(work.path().c_str()));
+    lib.ConnClose(connection);
 }
 
 TEST_F(ProtocolLibraryTest, CancelledDownloadLeavesNothingOnceItsThreadEnds)

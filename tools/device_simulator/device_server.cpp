@@ -14,6 +14,7 @@
 #include <thread>
 
 #include <pugixml.hpp>
+#include <zlib.h>
 
 namespace {
 
@@ -23,6 +24,8 @@ constexpr size_t MaxBodyBytes = 1 << 20;
 struct Request {
     std::string method;
     std::string path;
+    std::string version;
+    bool hostValid = false;
     std::string body;
 };
 
@@ -105,6 +108,43 @@ void SendStatus(int socket, int status, const char* reason)
     SendAll(socket, Header(status, reason, "text/plain", body.size()) + body);
 }
 
+// A Host field as HTTP/1.1 has it: a name or dotted address, or an IPv6 address in brackets,
+// then an optional port. A bare IPv6 address is ambiguous and refused.
+bool ValidHost(const std::string& host)
+{
+    std::string name = host, port;
+    if (!host.empty() && host[0] == '[') {
+        size_t close = host.find(']');
+        if (close == std::string::npos)
+            return false;
+        name = host.substr(1, close - 1);
+        if (close + 1 < host.size()) {
+            if (host[close + 1] != ':')
+                return false;
+            port = host.substr(close + 2);
+        }
+        if (name.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos || name.empty())
+            return false;
+    } else {
+        size_t colon = host.find(':');
+        if (colon != std::string::npos) {
+            name = host.substr(0, colon);
+            port = host.substr(colon + 1);
+        }
+        if (name.empty() || name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_") !=
+                                std::string::npos)
+            return false;
+    }
+    return port.find_first_not_of("0123456789") == std::string::npos && port.size() <= 5;
+}
+
+std::string FieldValue(const std::string& field, size_t nameLength)
+{
+    size_t start = field.find_first_not_of(" \t", nameLength);
+    size_t end = field.find_last_not_of(" \t");
+    return start == std::string::npos ? std::string() : field.substr(start, end - start + 1);
+}
+
 // Reads one request; false when the peer sent nothing usable.
 bool ReadRequest(int socket, Request& request)
 {
@@ -127,12 +167,17 @@ bool ReadRequest(int socket, Request& request)
         return false;
     request.method = line.substr(0, first);
     request.path = line.substr(first + 1, second - first - 1);
+    request.version = line.substr(second + 1);
+    // HTTP/1.0 may leave the host out; HTTP/1.1 must name it.
+    request.hostValid = request.version == "HTTP/1.0";
     size_t length = 0;
     for (size_t at = lineEnd; at != std::string::npos && at < head.size();) {
         size_t next = head.find("\r\n", at + 2);
         std::string field = head.substr(at + 2, next == std::string::npos ? std::string::npos : next - at - 2);
         if (strncasecmp(field.c_str(), "Content-Length:", 15) == 0)
             length = strtoul(field.c_str() + 15, nullptr, 10);
+        if (strncasecmp(field.c_str(), "Host:", 5) == 0)
+            request.hostValid = ValidHost(FieldValue(field, 5));
         at = next;
     }
     if (length > MaxBodyBytes)
@@ -331,6 +376,56 @@ std::string AnswerText(const CommandAnswer& answer, const Faults& faults)
 
 // --- Files and the probe ------------------------------------------------------------------
 
+// The whole file as one gzip member.
+std::string Gzip(const std::string& data)
+{
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    std::string out(deflateBound(&stream, data.size()) + 32, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+// Sends the body piece by piece at the pace asked for; false when the peer went away.
+bool SendPaced(int socket, const std::string& data, const Faults& faults)
+{
+    if (faults.filePaceMs <= 0)
+        return SendAll(socket, data);
+    size_t piece = static_cast<size_t>(std::max(1, faults.filePiece));
+    for (size_t at = 0; at < data.size(); at += piece) {
+        if (at > 0)
+            Sleep(faults.filePaceMs);
+        if (!SendAll(socket, data.substr(at, piece)))
+            return false;
+    }
+    return true;
+}
+
+// Chunked coding, 8000 bytes a chunk; cut: the connection ends after the chunks that make up
+// the first half, before the last (zero-length) chunk.
+void SendChunked(int socket, const std::string& data, const std::string& head, bool cut)
+{
+    constexpr size_t Chunk = 8000;
+    std::string out = head;
+    size_t end = cut ? data.size() / 2 : data.size();
+    for (size_t at = 0; at + (cut ? Chunk : 1) <= end; at += Chunk) {
+        size_t size = std::min(Chunk, data.size() - at);
+        char line[32];
+        snprintf(line, sizeof line, "%zx\r\n", size);
+        out += line + data.substr(at, size) + "\r\n";
+    }
+    if (!cut)
+        out += "0\r\n\r\n";
+    SendAll(socket, out);
+}
+
 void ServeFile(Server& server, int socket, const std::string& path)
 {
     const Faults& faults = server.settings.faults;
@@ -350,12 +445,26 @@ void ServeFile(Server& server, int socket, const std::string& path)
         return;
     }
     std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string encoding;
+    if (faults.fileEncoding == "gzip") {
+        data = Gzip(data);
+        encoding = "Content-Encoding: gzip\r\n";
+    }
+    if (faults.chunkedFiles) {
+        SendChunked(socket, data,
+                    "HTTP/1.1 200 OK\r\nContent-Type: image/tiff\r\nTransfer-Encoding: chunked\r\n" + encoding +
+                        "Connection: close\r\n\r\n",
+                    faults.cutFiles);
+        return;
+    }
     std::string header = Header(200, "OK", "image/tiff", data.size());
+    header.insert(header.size() - 2, encoding);
     if (faults.cutFiles) {
         SendAll(socket, header + data.substr(0, data.size() / 2));
         return;
     }
-    SendAll(socket, header + data);
+    if (SendAll(socket, header))
+        SendPaced(socket, data, faults);
 }
 
 void ServeProbe(Server& server, int socket)
@@ -392,6 +501,12 @@ void Serve(Server& server, int socket)
     Request request;
     if (ReadRequest(socket, request)) {
         Record(server, request);
+        if (!request.hostValid) {
+            SendStatus(socket, 400, "Bad Request");
+            shutdown(socket, SHUT_RDWR);
+            close(socket);
+            return;
+        }
         // The listener closes before this answer goes out, so that whoever comes next is refused.
         int handled = ++server.requests;
         if (server.settings.faults.refuseAfter >= 0 && handled >= server.settings.faults.refuseAfter)

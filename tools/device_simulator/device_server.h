@@ -22,6 +22,10 @@ struct Faults {
     bool noCode = false;      // answers carry no CODE element
     int notFoundStatus = 404; // HTTP status of a file the device does not have
     bool noAccept = false;    // accept no connection: connecting hangs as with a dead host
+    bool chunkedFiles = false;  // files in chunked coding without a length, whatever was asked
+    int filePaceMs = 0;       // files go out filePiece bytes at a time, this many ms apart
+    int filePiece = 1024;
+    std::string fileEncoding; // "gzip": files compressed and labelled so, whatever was asked
 };
 
 struct ServerSettings {

@@ -34,7 +34,12 @@ const char Usage[] =
     "  --code-after K         with --code: K records come before the code, the rest after it\n"
     "  --no-code              answers carry no CODE element\n"
     "  --file-status N        HTTP status for a file the device does not have (404)\n"
-    "  --no-accept            accept no connection: connecting hangs as with a dead host\n";
+    "  --no-accept            accept no connection: connecting hangs as with a dead host\n"
+    "  --chunked-files        send files in chunked coding without a length (with --cut-files:\n"
+    "                         close before the last chunk)\n"
+    "  --file-pace-ms N       send files --file-piece bytes at a time, N ms apart\n"
+    "  --file-piece BYTES     the piece size of --file-pace-ms (1024)\n"
+    "  --file-encoding gzip   send files gzip-compressed with Content-Encoding: gzip\n";
 
 bool Number(const char* text, long& value)
 {
@@ -99,6 +104,10 @@ int main(int argc, char** argv)
         else if (option == "--no-code") faults.noCode = true;
         else if (option == "--file-status") ok = takeNumber(faults.notFoundStatus);
         else if (option == "--no-accept") faults.noAccept = true;
+        else if (option == "--chunked-files") faults.chunkedFiles = true;
+        else if (option == "--file-pace-ms") ok = takeNumber(faults.filePaceMs);
+        else if (option == "--file-piece") ok = takeNumber(faults.filePiece) && faults.filePiece > 0;
+        else if (option == "--file-encoding") ok = takeText(faults.fileEncoding) && faults.fileEncoding == "gzip";
         else ok = false;
         if (!ok) {
             fprintf(stderr, "device simulator: bad option %s\n%s", option.c_str(), Usage);
