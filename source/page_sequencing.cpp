@@ -1,6 +1,9 @@
 #include "source/page_sequencing.h"
 
 #include "source/manager_notifications.h"
+#include "source/page_strips.h"
+#include "window/download_chain.h"
+#include "window/progress_window.h"
 
 PageSequenceRecord PageSequence;
 TransferStateRecord TransferState;
@@ -8,22 +11,28 @@ TransferStateRecord TransferState;
 void ResetPageSequencing()
 {
     PageSequence = {1, 1, 1, 1};
-    if (TransferState.HeldPage)
-        GlobalFree(TransferState.HeldPage);
-    if (TransferState.PageFileHandle && TransferState.PageFileHandle != INVALID_HANDLE_VALUE)
-        CloseHandle(TransferState.PageFileHandle);
+    FreeHeldPage();
+    ClosePageFile();
     TransferState = {};
 }
 
 bool MorePagesPending() { return PageSequence.PagesRemaining != 0; }
 
-void AbortTransfer()
+void FreeHeldPage()
 {
     if (TransferState.HeldPage) {
         GlobalFree(TransferState.HeldPage);
         TransferState.HeldPage = nullptr;
     }
+}
+
+void AbortTransfer()
+{
+    FreeHeldPage();
     TransferState.PageRowBytes = 0;
+    // The page open for strips is let go as well: an open handle would keep its file from
+    // being deleted with the work directory.
+    ClosePageFile();
     PageSequence.PagesRemaining = 0;
     NotifyCloseDsReq();
 }
@@ -32,6 +41,39 @@ void ResetMemoryTransferCounters()
 {
     TransferState.StripBytesPerRow = 0;
     TransferState.StripRowOffset = 0;
+}
+
+void FinishPage()
+{
+    ProgressStep();
+    if (PageSequence.CurrentPage == PageSequence.RangeLastPage) {
+        // The application may still hold the document's last page file for a moment.
+        Sleep(100);
+        AfterDocument();
+    }
+    AdvancePage();
+}
+
+void AdvancePage()
+{
+    if (!ProgressContinues()) {
+        PageSequence.PagesRemaining = 0;
+    } else {
+        PageSequence.CurrentPage += 1;
+        PageSequence.PagesRemaining -= 1;
+        if (PageSequence.PagesRemaining > 0) {
+            if (!PreparePage(PageSequence.CurrentPage)) {
+                // The rest of this document is dropped; the batch goes on with the next one.
+                PageSequence.PagesRemaining = 0;
+                NextDocument();
+            }
+        } else {
+            PageSequence.PagesRemaining = 0;
+            NextDocument();
+        }
+    }
+    FreeHeldPage();
+    TransferState.PageRowBytes = 0;
 }
 
 int GetRangeLastPage() { return PageSequence.RangeLastPage; }

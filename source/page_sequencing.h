@@ -29,8 +29,19 @@ extern TransferStateRecord TransferState;
 void ResetPageSequencing();  // values at load
 
 bool MorePagesPending();
+// Ends the batch: the page held or open is let go, nothing stays pending, the manager is asked
+// to close the source.
 void AbortTransfer();
 void ResetMemoryTransferCounters();
+
+// After every completed transfer: the progress window counts the page, a document whose last
+// page of the range went out is finished, and the batch moves on.
+void FinishPage();
+// The next page of the range, or the next chosen document; nothing pending once the user has
+// cancelled in the progress window.
+void AdvancePage();
+// Frees the page held for a native or file transfer, if any.
+void FreeHeldPage();
 
 int GetRangeLastPage();
 void SetRangeLastPage(int page);
