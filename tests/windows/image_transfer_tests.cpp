@@ -587,6 +587,29 @@ TEST_F(ImageTransfer, FileBatchWritesEachPageWhereTheApplicationAsked)
 // file deleted after its last strip.
 TEST_F(ImageTransfer, MemoryBatchStreamsStripsOfWholeRows)
 {
+    // Pages converted from bilevel documents are grey in every channel: a page of its own shows
+    // the channels swapped, and the rows' padding untouched.
+    SmallPage(13, 7, 2);
+    BmpFile colours = ReadBmpFile(CurrentPageFile);
+    ASSERT_EQ(40u, colours.stride);
+    SourceState = StateXferReady;
+    std::vector<uint8_t> whole(4096);
+    TW_IMAGEMEMXFER one{};
+    one.Memory = {TWMF_APPOWNS | TWMF_POINTER, TW_UINT32(whole.size()), whole.data()};
+    ASSERT_EQ(TWRC_XFERDONE, Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &one));
+    ASSERT_EQ(7u, one.Rows);
+    for (uint32_t y = 0; y < 7; ++y) {
+        const uint8_t* got = whole.data() + y * 40;
+        const uint8_t* file = reinterpret_cast<const uint8_t*>(colours.Row(y));
+        for (uint32_t x = 0; x < 13; ++x) {
+            ASSERT_EQ(file[3 * x + 2], got[3 * x]) << x << "," << y;
+            ASSERT_EQ(file[3 * x + 1], got[3 * x + 1]);
+            ASSERT_EQ(file[3 * x], got[3 * x + 2]);
+        }
+        EXPECT_EQ(0, memcmp(file + 39, got + 39, 1));
+    }
+    EndTransfer();
+
     UseDocument("multipage\\mixed.tif");
     SetPixelType(2);
     SetResolutionChangeRequested(true);
