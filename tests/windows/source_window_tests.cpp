@@ -1,0 +1,254 @@
+// The source window end to end: the real qrvkbx.ds, opened by the project's manager for
+// twacquire, connects to the device simulator on loopback, and twacquire's window script works
+// the window as a person would. Each test is one flow through many steps; each keeps a picture
+// of the display beside the test executable.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "device/config_store.h"
+#include "tests/windows/support/device_simulator.h"
+#include "tests/windows/support/twain_tools.h"
+
+namespace {
+
+const char* const DriverName = "Window Orvel";
+
+// Each line of wanted appears in text, in this order.
+::testing::AssertionResult LinesInOrder(const std::string& text, const std::vector<std::string>& wanted)
+{
+    std::vector<std::string> lines = Lines(text);
+    int at = 0;
+    for (const std::string& line : wanted) {
+        int found = LineIndex(lines, line, at);
+        if (found < 0)
+            return ::testing::AssertionFailure() << "missing, or out of order: " << line << "\nin:\n" << text;
+        at = found + 1;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+int Count(const std::string& text, const std::string& part)
+{
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+struct WindowSize {
+    int width = 0, height = 0, left = 0, top = 0;
+};
+
+// The "script: window W x H at X,Y" lines, in order.
+std::vector<WindowSize> Sizes(const std::string& output)
+{
+    std::vector<WindowSize> sizes;
+    for (const std::string& line : Lines(output)) {
+        WindowSize size;
+        if (sscanf(line.c_str(), "script: window %d x %d at %d,%d", &size.width, &size.height, &size.left,
+                   &size.top) == 4)
+            sizes.push_back(size);
+    }
+    return sizes;
+}
+
+std::string TestName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
+
+class SourceWindowFlow : public ::testing::Test {
+protected:
+    SourceWindowFlow()
+        : regKey_("QrvWindow" + TestName()),
+          userTree_(HKEY_CURRENT_USER, "SOFTWARE\\Vantrel\\" + regKey_),
+          machineTree_(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vantrel\\" + regKey_)
+    {
+    }
+
+    // The real source with its INI file; extra lines go into section "TWAIN".
+    void Install(const std::string& extraIni = "")
+    {
+        std::string folder = sources.AddRealSource("orvel", DriverName);
+        WriteFileText(folder + "qrvcofig.ini",
+                      std::string("[TWAIN]\r\nDriverName=") + DriverName + "\r\nRegKey=" + regKey_ + "\r\n" + extraIni);
+    }
+    std::string CommonPath() const { return "SOFTWARE\\Vantrel\\" + regKey_ + "\\Common"; }
+    std::string DeviceListPath() const { return "Software\\Vantrel\\" + regKey_ + "\\Common\\Server"; }
+    std::string SettingsPath() const { return "SOFTWARE\\Vantrel\\" + regKey_ + "\\TWAIN\\Sylvane"; }
+
+    void SetAddress(const std::string& address) { SetRegistryString(HKEY_CURRENT_USER, CommonPath(), "Server Address", address); }
+    void SetPort(int port) { SetRegistryString(HKEY_LOCAL_MACHINE, CommonPath(), "HttpPort", std::to_string(port)); }
+
+    // The saved options with a logon, as "&Save" would leave them.
+    void SaveLogon(const std::string& user, const std::string& password)
+    {
+        StorageSettingsRecord record{};
+        record.resolutionChoice = 1024;
+        record.pageRangeChoice = 1019;
+        record.pixelTypeChoice = 1013;
+        record.sortColumn = 1;
+        strncpy(record.selectedUser, user.c_str(), sizeof record.selectedUser - 1);
+        uint8_t plain[sizeof record.password] = {};
+        memcpy(plain, password.c_str(), std::min(password.size(), sizeof plain));
+        for (size_t i = 0; i < sizeof plain; ++i)
+            record.password[i] = uint8_t(~plain[i]);
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, SettingsPath().c_str(), 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS, nullptr, &key, nullptr));
+        RegSetValueExA(key, "SB Mode", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&record), sizeof record);
+        RegCloseKey(key);
+    }
+
+    bool ReadSettings(StorageSettingsRecord& record)
+    {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsPath().c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return false;
+        DWORD size = sizeof record;
+        bool read = RegQueryValueExA(key, "SB Mode", nullptr, nullptr, reinterpret_cast<BYTE*>(&record), &size) ==
+                        ERROR_SUCCESS &&
+                    size == sizeof record;
+        RegCloseKey(key);
+        return read;
+    }
+
+    // The script line that keeps a picture of the display as this test's artefact.
+    std::string Snapshot(const std::string& step = "")
+    {
+        return "snapshot \"" + UnixPath(ExeFolder()) + "source_window_" + TestName() + step + ".png\"\n";
+    }
+
+    ProgramRun Acquire(const std::string& script)
+    {
+        WriteFileText(work / "script.txt", script);
+        std::string out = work.path().substr(0, work.path().size() - 1);
+        ProgramRun run = RunAcquire(std::string("--source \"") + DriverName + "\" --timeout 120 --script \"" +
+                                        work / "script.txt" + "\" --out \"" + out + "\"",
+                                    work.path(), 180000);
+        EXPECT_TRUE(run.finished) << run.output;
+        EXPECT_EQ(0, Count(run.output, "script: line")) << run.output;
+        EXPECT_EQ(0, Count(run.output, "Application error.")) << run.output;
+        return run;
+    }
+
+    SourceFolder sources;
+    TempFolder work{"qwin"};
+
+private:
+    std::string regKey_;
+    ScopedRegistryTree userTree_;
+    ScopedRegistryTree machineTree_;
+};
+
+const char* const WaitForWindow = "wait-window \"Window Orvel\" #32770 60000\n";
+
+}  // namespace
+
+// A saved logon connects without a dialog; the folders, sub-folders and documents show with
+// their columns; every column sorts both ways; the information tab shrinks the window around
+// its page and the browser tab brings the size back, the top-left corner staying put.
+TEST_F(SourceWindowFlow, SavedLogonShowsFoldersAndDocumentsSortsAndSwitchesTabs)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install();
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    SaveLogon("001:Alice Archer", "");
+
+    ProgramRun run = Acquire(std::string(WaitForWindow) +
+                             "tree 1000\n"
+                             "list 1001\n"
+                             "state 1031\n"
+                             "size\n"
+                             "click-column 1001 0\nsleep 300\nlist 1001\n"
+                             "click-column 1001 0\nsleep 300\nlist 1001\n"
+                             "click-column 1001 2\nsleep 300\nlist 1001\n"
+                             "click-column 1001 2\nsleep 300\nlist 1001\n"
+                             "click-column 1001 1\nsleep 300\nlist 1001\n"
+                             "state 1031\n"
+                             "select-folder 1000 Scans\n"
+                             "tree 1000\nlist 1001\n" +
+                             Snapshot() +
+                             "click-column 1001 1\nsleep 300\nlist 1001\n"
+                             "click-item 1001 2\nsleep 500\n"
+                             "tree 1000\nlist 1001\n"
+                             "click-tab 1071 1\nsleep 500\n"
+                             "size\n"
+                             "state 1053\nstate 1054\nstate 1055\n" +
+                             Snapshot("_information") +
+                             "click-tab 1071 0\nsleep 500\n"
+                             "size\n"
+                             "click 2\n");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    // No logon or settings dialog was needed.
+    EXPECT_EQ(0, Count(run.output, "script: box")) << run.output;
+    EXPECT_TRUE(LinesInOrder(run.output, {
+        "script: folder Inbox [selected]",
+        "script: folder Scans",
+        "script: list 1001: 4 rows, columns Subject | Time | Pages",
+        // Time, newest first, is the saved sort.
+        "script: row 0: ITU pages 5-8 (T.6) | 2024/05/04 13:00:00 | 4",
+        "script: row 1: ITU page 4 (T.6) | 2024/05/03 11:45:00 | 1",
+        "script: row 2: ITU pages 2-3 (T.4 2-D) | 2024/05/02 10:30:00 | 2",
+        "script: row 3: ITU page 1 (T.4 1-D) | 2024/05/01 09:15:00 | 1",
+        "script: control 1031 disabled visible \"&Save\"",
+        // Subject: the greater text first, then the other way.
+        "script: row 0: ITU pages 5-8 (T.6) | 2024/05/04 13:00:00 | 4",
+        "script: row 1: ITU pages 2-3 (T.4 2-D) | 2024/05/02 10:30:00 | 2",
+        "script: row 2: ITU page 4 (T.6) | 2024/05/03 11:45:00 | 1",
+        "script: row 3: ITU page 1 (T.4 1-D) | 2024/05/01 09:15:00 | 1",
+        "script: row 0: ITU page 1 (T.4 1-D) | 2024/05/01 09:15:00 | 1",
+        "script: row 1: ITU page 4 (T.6) | 2024/05/03 11:45:00 | 1",
+        "script: row 2: ITU pages 2-3 (T.4 2-D) | 2024/05/02 10:30:00 | 2",
+        "script: row 3: ITU pages 5-8 (T.6) | 2024/05/04 13:00:00 | 4",
+        // Pages: more pages first, ties by the document id; then the other way.
+        "script: row 0: ITU pages 5-8 (T.6) | 2024/05/04 13:00:00 | 4",
+        "script: row 1: ITU pages 2-3 (T.4 2-D) | 2024/05/02 10:30:00 | 2",
+        "script: row 2: ITU page 1 (T.4 1-D) | 2024/05/01 09:15:00 | 1",
+        "script: row 3: ITU page 4 (T.6) | 2024/05/03 11:45:00 | 1",
+        "script: row 0: ITU page 4 (T.6) | 2024/05/03 11:45:00 | 1",
+        "script: row 1: ITU page 1 (T.4 1-D) | 2024/05/01 09:15:00 | 1",
+        "script: row 2: ITU pages 2-3 (T.4 2-D) | 2024/05/02 10:30:00 | 2",
+        "script: row 3: ITU pages 5-8 (T.6) | 2024/05/04 13:00:00 | 4",
+        // Time again: a column other than the sort column sorts in the normal order.
+        "script: row 0: ITU pages 5-8 (T.6) | 2024/05/04 13:00:00 | 4",
+        "script: row 3: ITU page 1 (T.4 1-D) | 2024/05/01 09:15:00 | 1",
+        "script: control 1031 enabled visible \"&Save\"",
+        // A folder record becomes a sub-folder in the tree and a list item without pages,
+        // folders before documents.
+        "script: folder Inbox",
+        "script: folder Scans [selected]",
+        "script: folder   Archive",
+        "script: list 1001: 3 rows, columns Subject | Time | Pages",
+        "script: row 0: Archive | 2024/04/30 18:00:00 | ",
+        "script: row 1: ITU pages 1-8 (JBIG) | 2024/05/06 15:30:00 | 8",
+        "script: row 2: ITU page 1 (T.4 1-D, standard) | 2024/05/05 14:15:00 | 1",
+        // Reversed: everything the other way, folders last.
+        "script: row 0: ITU page 1 (T.4 1-D, standard) | 2024/05/05 14:15:00 | 1",
+        "script: row 1: ITU pages 1-8 (JBIG) | 2024/05/06 15:30:00 | 8",
+        "script: row 2: Archive | 2024/04/30 18:00:00 | ",
+        // A click on the folder item opens that folder.
+        "script: folder   Archive [selected]",
+        "script: list 1001: 1 rows, columns Subject | Time | Pages",
+        "script: row 0: ITU page 7 (T.6, standard) | 2024/05/07 16:45:00 | 1",
+        "script: control 1053 enabled visible \"Window Orvel\"",
+        "script: control 1054 enabled visible \"Version 1.3.9\"",
+        "the source asks to be closed (MSG_CLOSEDSREQ)",
+        "source disabled",
+        "source closed",
+    }));
+    // The sub-folder was added once, though its folder was listed twice.
+    EXPECT_EQ(1, Count(run.output, "script: folder   Archive [selected]"));
+    std::vector<WindowSize> sizes = Sizes(run.output);
+    ASSERT_EQ(3u, sizes.size()) << run.output;
+    EXPECT_LT(sizes[1].width, sizes[0].width);
+    EXPECT_LT(sizes[1].height, sizes[0].height);
+    EXPECT_EQ(sizes[0].width, sizes[2].width);
+    EXPECT_EQ(sizes[0].height, sizes[2].height);
+    for (const WindowSize& size : sizes) {
+        EXPECT_EQ(sizes[0].left, size.left);
+        EXPECT_EQ(sizes[0].top, size.top);
+    }
+}
