@@ -252,3 +252,273 @@ TEST_F(SourceWindowFlow, SavedLogonShowsFoldersAndDocumentsSortsAndSwitchesTabs)
         EXPECT_EQ(sizes[0].top, size.top);
     }
 }
+
+// A saved logon with a wrong password: the device's 807 is shown, then the logon dialog opens
+// with the saved user and an empty password, and the right password connects. "Select &user"
+// switches users, a confirmed logon enables "&Save", which stores the logon with the password
+// inverted; a failed switch cancelled in the dialog brings the previous user back.
+TEST_F(SourceWindowFlow, WrongPasswordThenRightOneAndSwitchingUsers)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install();
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    SaveLogon("002:Bob Baker", "wrong");
+
+    ProgramRun run = Acquire("answer-box 1 60000\n"
+                             "wait-dialog 1038\n"
+                             "state 0\nstate 1038\nstate 1036\n"
+                             "settext 1036 secret\n"
+                             "click 1\n" +
+                             std::string(WaitForWindow) +
+                             "tree 1000\nlist 1001\n"
+                             "state 1031\n"
+                             // Another user: Alice, without a password.
+                             "click 1002\n"
+                             "wait-dialog 1038\n"
+                             "select 1038 0\n"
+                             "settext 1036 \"\"\n"
+                             "click 1\n"
+                             "wait-window \"Window Orvel\" #32770\n"
+                             "sleep 500\n"
+                             "tree 1000\nlist 1001\n"
+                             "state 1031\n"
+                             "click 1031\nsleep 300\nstate 1031\n" +
+                             Snapshot() +
+                             // Bob with a wrong password, then Cancel: Alice comes back.
+                             "click 1002\n"
+                             "wait-dialog 1038\n"
+                             "select 1038 1\n"
+                             "settext 1036 nope\n"
+                             "click 1\n"
+                             "answer-box 1\n"
+                             "wait-dialog 1038\n"
+                             "state 1038\n"
+                             "click 2\n"
+                             "wait-window \"Window Orvel\" #32770\n"
+                             "sleep 500\n"
+                             "tree 1000\n"
+                             "click 2\n");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_TRUE(LinesInOrder(run.output, {
+        "script: box [Window Orvel] Authentication failed.(Error Code:807) (owner: none) -> 1",
+        "script: control 0 enabled visible \"Logon\"",
+        "script: control 1038 enabled visible \"002:Bob Baker\"",
+        "script: control 1036 enabled visible \"\"",  // a saved password is never shown
+        "script: folder Fax [selected]",
+        "script: row 0: ITU page 3 (T.4 2-D) | 2024/05/09 09:10:00 | 1",
+        "script: row 1: ITU page 2 (JBIG, standard) | 2024/05/08 08:00:00 | 1",
+        "script: control 1031 enabled visible \"&Save\"",
+        "script: folder Inbox [selected]",
+        "script: folder Scans",
+        "script: list 1001: 4 rows, columns Subject | Time | Pages",
+        "script: control 1031 enabled visible \"&Save\"",
+        "script: control 1031 disabled visible \"&Save\"",
+        "script: box [Window Orvel] Authentication failed.(Error Code:807) (owner: none) -> 1",
+        "script: control 1038 enabled visible \"002:Bob Baker\"",
+        "script: folder Inbox [selected]",
+        "the source asks to be closed (MSG_CLOSEDSREQ)",
+        "source closed",
+    }));
+    EXPECT_EQ(2, Count(run.output, "script: box")) << run.output;
+    // The saved logon: Alice, the empty password stored inverted.
+    StorageSettingsRecord record{};
+    ASSERT_TRUE(ReadSettings(record));
+    EXPECT_STREQ("001:Alice Archer", record.selectedUser);
+    for (uint8_t byte : record.password)
+        EXPECT_EQ(0xFF, byte);
+    // Bob's listing with the wrong password went out twice (saved, then typed), with the right
+    // one once.
+    std::string requests = device.Requests();
+    EXPECT_EQ(1, Count(requests, "<PASSWORD>wrong</PASSWORD>"));
+    EXPECT_EQ(1, Count(requests, "<PASSWORD>nope</PASSWORD>"));
+    EXPECT_LE(1, Count(requests, "<PASSWORD>secret</PASSWORD>"));
+}
+
+// No address: the settings dialog opens; "&Search" (the search tool is not installed here, so it
+// cannot start) opens the device list filled from the registry; the chosen device's address is
+// stored with OK. With no saved logon the logon dialog follows. "Sele&ct Orvel" later drops the
+// saved logon and connects again.
+TEST_F(SourceWindowFlow, NoAddressSettingsDeviceListThenAnotherDevice)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install();
+    SetPort(device.port());
+    SaveLogon("003:Carol Chen", "");
+    // Type "1" is offered; type "2" is not; the fourth entry has no address and ends the list.
+    const std::pair<const char*, const char*> values[] = {
+        {"1t", "1"}, {"1", "127.0.0.1"}, {"1n", "Orvel Simulator"},
+        {"2t", "2"}, {"2", "127.0.0.2"}, {"2n", "Other kind"},
+        {"3t", "1"}, {"3", "127.0.0.3"}, {"3n", "Second Orvel"},
+        {"4t", "1"}, {"4n", "No address"},
+        {"5t", "1"}, {"5", "127.0.0.5"}, {"5n", "After the gap"},
+    };
+    for (const auto& value : values)
+        SetRegistryString(HKEY_CURRENT_USER, DeviceListPath(), value.first, value.second);
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, DeviceListPath().c_str(), 0, KEY_WRITE, &key));
+    DWORD count = 5;
+    RegSetValueExA(key, "Index", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
+    RegCloseKey(key);
+
+    ProgramRun run = Acquire("wait-dialog 1050 60000\n"
+                             "state 0\nstate 1050\nstate 1065\n"
+                             "click 1039\n"
+                             "wait-dialog 1047\n"
+                             "state 0\n"
+                             "list 1047\n" +
+                             Snapshot("_device_list") +
+                             "select 1047 0\n"
+                             "click 1049\n"
+                             "wait-dialog 1050\n"
+                             "state 1050\n"
+                             "click 1\n"
+                             // Carol's saved logon connects at once.
+                             + std::string(WaitForWindow) +
+                             "tree 1000\nlist 1001\n"
+                             // Another device (the same one): the saved logon is dropped, so the
+                             // logon dialog asks.
+                             "click 1037\n"
+                             "wait-dialog 1050\n"
+                             "state 1050\n"
+                             "click 1\n"
+                             "wait-dialog 1038\n"
+                             "state 1038\n"
+                             "select 1038 0\n"
+                             "click 1\n"
+                             "wait-window \"Window Orvel\" #32770\n"
+                             "sleep 500\n"
+                             "tree 1000\nlist 1001\n" +
+                             Snapshot() +
+                             "click 2\n");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_TRUE(LinesInOrder(run.output, {
+        "script: control 0 enabled visible \"Orvel setting\"",
+        "script: control 1050 enabled visible \"\"",
+        "script: control 1065 enabled visible \"Ex.(192.168.1.10)\"",
+        "script: control 0 enabled visible \"Orvel select\"",
+        "script: list 1047: 2 rows, columns IP Address | Apparatus name",
+        "script: row 0: 127.0.0.1 | Orvel Simulator",
+        "script: row 1: 127.0.0.3 | Second Orvel",
+        "script: control 1050 enabled visible \"127.0.0.1\"",
+        "script: folder Empty [selected]",
+        "script: list 1001: 0 rows, columns Subject | Time | Pages",
+        "script: control 1050 enabled visible \"127.0.0.1\"",
+        // No saved user any more: the first entry is preselected.
+        "script: control 1038 enabled visible \"001:Alice Archer\"",
+        "script: folder Inbox [selected]",
+        "script: list 1001: 4 rows, columns Subject | Time | Pages",
+        "source closed",
+    }));
+    EXPECT_EQ(0, Count(run.output, "script: box")) << run.output;
+    std::string address;
+    ASSERT_TRUE(GetRegistryString(HKEY_CURRENT_USER, CommonPath(), "Server Address", address));
+    EXPECT_EQ("127.0.0.1", address);
+    StorageSettingsRecord record{};
+    ASSERT_TRUE(ReadSettings(record));
+    EXPECT_STREQ("", record.selectedUser);
+}
+
+// Every cancelled connection ends in the close request and the window is never shown: the
+// settings dialog without an address, the logon dialog without a saved logon, and a device
+// that refuses the connection (its message, then the settings dialog, cancelled).
+TEST_F(SourceWindowFlow, CancelledConnectionsEndInTheCloseRequest)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install();
+    SetPort(device.port());
+
+    ProgramRun settings = Acquire("wait-dialog 1050 60000\n"
+                                  "click 2\n");
+    EXPECT_TRUE(LinesInOrder(settings.output, {"the source asks to be closed (MSG_CLOSEDSREQ)", "source disabled",
+                                               "source closed"}));
+
+    SetAddress("127.0.0.1");
+    ProgramRun logon = Acquire("wait-dialog 1038 60000\n" + Snapshot("_logon") + "click 2\n");
+    EXPECT_TRUE(LinesInOrder(logon.output, {"the source asks to be closed (MSG_CLOSEDSREQ)", "source disabled",
+                                            "source closed"}));
+
+    device.Stop();
+    ProgramRun refused = Acquire("answer-box 1 60000\n"
+                                 "wait-dialog 1050\n"
+                                 "click 2\n");
+    EXPECT_TRUE(LinesInOrder(refused.output, {
+        "script: box [Window Orvel] Unable to connect the scanner. (owner: none) -> 1",
+        "the source asks to be closed (MSG_CLOSEDSREQ)",
+        "source disabled",
+        "source closed",
+    }));
+    for (const ProgramRun* run : {&settings, &logon, &refused}) {
+        EXPECT_EQ(0u, run->exitCode) << run->output;
+        // The source window itself never appeared.
+        EXPECT_EQ(0, Count(run->output, "Window Orvel\" #32770")) << run->output;
+    }
+}
+
+// Deleting: one document with the question answered No, then Yes; two documents at once, No
+// then Yes; the context menu's "&Delete", greyed for a folder. The simulator's storage is
+// listed again at the end.
+TEST_F(SourceWindowFlow, DeletesOneAndSeveralDocumentsAfterAsking)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install();
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    SaveLogon("001:Alice Archer", "");
+    const std::string deleteKey = "post 1001 0x100 0x2E 0\n";  // WM_KEYDOWN VK_DELETE
+
+    ProgramRun run = Acquire(std::string(WaitForWindow) +
+                             "click-item 1001 0\nsleep 300\n" + deleteKey +
+                             "answer-box 7\n"
+                             "list 1001\n" + deleteKey +
+                             "answer-box 6\n"
+                             "sleep 500\nlist 1001\n"
+                             "click-item 1001 0\nclick-item 1001 2 ctrl\nsleep 300\n" + deleteKey +
+                             "answer-box 7\n"
+                             "list 1001\n" + deleteKey +
+                             "answer-box 6\n"
+                             "sleep 500\nlist 1001\n"
+                             "select-folder 1000 Scans\nsleep 300\n"
+                             "list 1001\n"
+                             "click-item 1001 0 right\n"
+                             "menu cancel\n"
+                             "click-item 1001 1 right\n"
+                             "menu choose\n"
+                             "answer-box 6\n"
+                             "sleep 500\nlist 1001\n" +
+                             Snapshot() +
+                             "click 1009\nsleep 300\nlist 1001\n"
+                             "select-folder 1000 Inbox\nsleep 300\nlist 1001\n"
+                             "click 2\n");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_TRUE(LinesInOrder(run.output, {
+        "script: box [Window Orvel] Are you sure you want to delete 'ITU pages 5-8 (T.6)'? (owner: Window Orvel) -> 7",
+        "script: list 1001: 4 rows, columns Subject | Time | Pages",
+        "script: box [Window Orvel] Are you sure you want to delete 'ITU pages 5-8 (T.6)'? (owner: Window Orvel) -> 6",
+        "script: list 1001: 3 rows, columns Subject | Time | Pages",
+        "script: row 0: ITU page 4 (T.6) | 2024/05/03 11:45:00 | 1",
+        "script: box [Window Orvel] Are you sure you want to delete these 2 files? (owner: Window Orvel) -> 7",
+        "script: list 1001: 3 rows, columns Subject | Time | Pages",
+        "script: box [Window Orvel] Are you sure you want to delete these 2 files? (owner: Window Orvel) -> 6",
+        "script: list 1001: 1 rows, columns Subject | Time | Pages",
+        "script: row 0: ITU pages 2-3 (T.4 2-D) | 2024/05/02 10:30:00 | 2",
+        "script: row 0: Archive | 2024/04/30 18:00:00 | ",
+        "script: menu entry 40004 \"&Delete\" [greyed]",
+        "script: menu entry 40004 \"&Delete\"",
+        "script: box [Window Orvel] Are you sure you want to delete 'ITU pages 1-8 (JBIG)'? (owner: Window Orvel) -> 6",
+        "script: list 1001: 2 rows, columns Subject | Time | Pages",
+        "script: row 1: ITU page 1 (T.4 1-D, standard) | 2024/05/05 14:15:00 | 1",
+        "script: list 1001: 2 rows, columns Subject | Time | Pages",
+        "script: list 1001: 1 rows, columns Subject | Time | Pages",
+        "script: row 0: ITU pages 2-3 (T.4 2-D) | 2024/05/02 10:30:00 | 2",
+        "source closed",
+    }));
+    std::string requests = device.Requests();
+    EXPECT_EQ(4, Count(requests, "<COMMAND>DELETE</COMMAND>")) << requests;
+    for (const char* id : {"00001003", "00001002", "00001000", "00001005"})
+        EXPECT_EQ(1, Count(requests, std::string("<DOCUMENTID>") + id + "</DOCUMENTID><OWNER>")) << id << requests;
+}
