@@ -141,7 +141,8 @@ private:
     ScopedRegistryTree machineTree_;
 };
 
-const char* const WaitForWindow = "wait-window \"Window Orvel\" #32770 60000\n";
+// The source window, known by its tab control (the wait window of a request has the same caption).
+const char* const WaitForWindow = "wait-dialog 1071 60000\n";
 
 }  // namespace
 
@@ -280,7 +281,7 @@ TEST_F(SourceWindowFlow, WrongPasswordThenRightOneAndSwitchingUsers)
                              "select 1038 0\n"
                              "settext 1036 \"\"\n"
                              "click 1\n"
-                             "wait-window \"Window Orvel\" #32770\n"
+                             "wait-dialog 1071\n"
                              "sleep 500\n"
                              "tree 1000\nlist 1001\n"
                              "state 1031\n"
@@ -296,7 +297,7 @@ TEST_F(SourceWindowFlow, WrongPasswordThenRightOneAndSwitchingUsers)
                              "wait-dialog 1038\n"
                              "state 1038\n"
                              "click 2\n"
-                             "wait-window \"Window Orvel\" #32770\n"
+                             "wait-dialog 1071\n"
                              "sleep 500\n"
                              "tree 1000\n"
                              "click 2\n");
@@ -388,7 +389,7 @@ TEST_F(SourceWindowFlow, NoAddressSettingsDeviceListThenAnotherDevice)
                              "state 1038\n"
                              "select 1038 0\n"
                              "click 1\n"
-                             "wait-window \"Window Orvel\" #32770\n"
+                             "wait-dialog 1071\n"
                              "sleep 500\n"
                              "tree 1000\nlist 1001\n" +
                              Snapshot() +
@@ -454,7 +455,7 @@ TEST_F(SourceWindowFlow, CancelledConnectionsEndInTheCloseRequest)
     for (const ProgramRun* run : {&settings, &logon, &refused}) {
         EXPECT_EQ(0u, run->exitCode) << run->output;
         // The source window itself never appeared.
-        EXPECT_EQ(0, Count(run->output, "Window Orvel\" #32770")) << run->output;
+        EXPECT_EQ(0, Count(run->output, "script: list")) << run->output;
     }
 }
 
@@ -521,4 +522,61 @@ TEST_F(SourceWindowFlow, DeletesOneAndSeveralDocumentsAfterAsking)
     EXPECT_EQ(4, Count(requests, "<COMMAND>DELETE</COMMAND>")) << requests;
     for (const char* id : {"00001003", "00001002", "00001000", "00001005"})
         EXPECT_EQ(1, Count(requests, std::string("<DOCUMENTID>") + id + "</DOCUMENTID><OWNER>")) << id << requests;
+}
+
+// Hostile answers: names longer than the tables' fields, more folders than the folder table
+// holds, thousands of documents, characters the code page lacks. The window shows what fits,
+// sorts, and closes as usual.
+TEST_F(SourceWindowFlow, OverlongNamesAndThousandsOfRowsShowWhatFits)
+{
+    const std::string longFolder(200, 'F');
+    const std::string longSubject(300, 'S');
+    CustomStorage storage(
+        "<storage name=\"Orvel Simulator\" type=\"1\">\n"
+        "  <user id=\"001\" handle=\"1\" name=\"Alice Archer\" password=\"\">\n"
+        "    <folder id=\"00000100\" name=\"" + longFolder + "\">\n"
+        "      <folder id=\"00000101\" name=\"Sub\" timestamp=\"2024/04/01 08:00:00\"/>\n"
+        "      <document id=\"00002000\" subject=\"" + longSubject + "\" timestamp=\"2024/06/01 10:00:00\" pages=\"3\"/>\n"
+        "      <document id=\"00002001\" subject=\"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\" timestamp=\"2024/06/02 10:00:00\" pages=\"1\"/>\n"
+        "    </folder>\n"
+        "  </user>\n"
+        "</storage>\n");
+    DeviceSimulator device({"--extra-folders", "150", "--extra-documents", "3000"}, storage.unixPath());
+    ASSERT_TRUE(device.started());
+    Install();
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    SaveLogon("001:Alice Archer", "");
+
+    ProgramRun run = Acquire(std::string(WaitForWindow) +
+                             "tree 1000\n"
+                             "list 1001\n"
+                             "click-column 1001 2\nsleep 1000\n"
+                             "list 1001\n" +
+                             Snapshot() +
+                             "click 2\n");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    const std::string folder40(40, 'F'), subject40(40, 'S');
+    EXPECT_TRUE(LinesInOrder(run.output, {
+        "script: folder " + folder40 + " [selected]",
+        "script: folder Folder 001",
+        "script: folder Folder 099",
+        // By time: the folder first, then the newest documents.
+        "script: list 1001: 3003 rows, columns Subject | Time | Pages",
+        "script: row 0: Sub | 2024/04/01 08:00:00 | ",
+        "script: row 1: ??? | 2024/06/02 10:00:00 | 1",
+        "script: row 2: " + subject40 + " | 2024/06/01 10:00:00 | 3",
+        // By pages: the folder first, then the most pages, ties by document id.
+        "script: list 1001: 3003 rows, columns Subject | Time | Pages",
+        "script: row 0: Sub | 2024/04/01 08:00:00 | ",
+        "script: row 1: Document 00009 | 2024/01/01 00:00:08 | 9",
+        "script: row 2: Document 00018 | 2024/01/01 00:00:17 | 9",
+        "source closed",
+    }));
+    EXPECT_EQ(2, Count(run.output, ": " + subject40 + " | 2024/06/01 10:00:00 | 3"));
+    // The folder table is full: the sub-folder is listed but gets no place in the tree.
+    EXPECT_EQ(0, Count(run.output, "script: folder Folder 100")) << run.output;
+    EXPECT_EQ(0, Count(run.output, "script: folder   Sub"));
+    // Characters the code page lacks arrive as question marks.
+    EXPECT_EQ(2, Count(run.output, ": ??? | 2024/06/02 10:00:00 | 1"));
 }
