@@ -580,3 +580,60 @@ TEST_F(SourceWindowFlow, OverlongNamesAndThousandsOfRowsShowWhatFits)
     // Characters the code page lacks arrive as question marks.
     EXPECT_EQ(2, Count(run.output, ": ??? | 2024/06/02 10:00:00 | 1"));
 }
+
+// The hiding keys: without the browser page no device is asked and the window has the
+// information page's size; without the information page a single tab; without both an empty
+// tab control in the template's size.
+TEST_F(SourceWindowFlow, HidingKeysLeaveOutTheirPages)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    SaveLogon("001:Alice Archer", "");
+    // TCM_GETITEMCOUNT, then the close box's command.
+    const std::string tabs = "send 1071 0x1304 0 0\n";
+    const std::string close = "send 0 0x0111 2 0\n";
+
+    Install("InvisibleWEB=1\r\n");
+    ProgramRun information = Acquire(std::string(WaitForWindow) + tabs + "size\nstate 1053\nstate 1055\n" +
+                                     Snapshot("_information_only") + close);
+    EXPECT_EQ(0, device.RequestCount());
+    EXPECT_TRUE(LinesInOrder(information.output, {
+        "script: answer 1",
+        "script: control 1053 enabled visible \"Window Orvel\"",
+        "script: control 1055 enabled visible \"Copyright (C) VANTREL WORKS,LTD.\"",
+        "the source asks to be closed (MSG_CLOSEDSREQ)",
+        "source closed",
+    }));
+
+    Install("InvisibleINFO=1\r\n");
+    ProgramRun browser = Acquire(std::string(WaitForWindow) + tabs + "size\nlist 1001\n" + close);
+    EXPECT_LT(0, device.RequestCount());
+    EXPECT_TRUE(LinesInOrder(browser.output, {
+        "script: answer 1",
+        "script: list 1001: 4 rows, columns Subject | Time | Pages",
+        "source closed",
+    }));
+
+    Install("InvisibleWEB=1\r\nInvisibleINFO=1\r\n");
+    ProgramRun neither = Acquire(std::string(WaitForWindow) + tabs + "size\n" + close);
+    EXPECT_TRUE(LinesInOrder(neither.output, {"script: answer 0", "source closed"}));
+
+    std::vector<WindowSize> informationSize = Sizes(information.output);
+    std::vector<WindowSize> browserSize = Sizes(browser.output);
+    std::vector<WindowSize> templateSize = Sizes(neither.output);
+    ASSERT_EQ(1u, informationSize.size());
+    ASSERT_EQ(1u, browserSize.size());
+    ASSERT_EQ(1u, templateSize.size());
+    EXPECT_LT(informationSize[0].width, templateSize[0].width);
+    EXPECT_LT(informationSize[0].height, templateSize[0].height);
+    EXPECT_GT(browserSize[0].width, templateSize[0].width);
+    // Each window is centred on the work area.
+    RECT work;
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    for (const WindowSize& size : {informationSize[0], browserSize[0], templateSize[0]}) {
+        EXPECT_NEAR((work.right - size.width) / 2, size.left, 1);
+        EXPECT_NEAR((work.bottom - size.height) / 2, size.top, 1);
+    }
+}
