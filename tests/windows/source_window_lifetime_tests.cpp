@@ -16,24 +16,22 @@ namespace {
 
 const char* const DriverName = "Lifetime Orvel";
 
+BOOL CALLBACK CountSourceWindow(HWND window, LPARAM parameter)
+{
+    char text[64] = "", className[16] = "";
+    GetWindowTextA(window, text, sizeof text);
+    GetClassNameA(window, className, sizeof className);
+    if (strcmp(className, "#32770") == 0 && strcmp(text, DriverName) == 0)
+        ++*reinterpret_cast<int*>(parameter);
+    return TRUE;
+}
+
 // The source's windows in this thread, shown or not: its dialogs carry "DriverName" as caption.
 int SourceWindows()
 {
-    struct Search {
-        int count = 0;
-    } search;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM parameter) -> BOOL {
-            char text[64] = "", className[16] = "";
-            GetWindowTextA(window, text, sizeof text);
-            GetClassNameA(window, className, sizeof className);
-            if (strcmp(className, "#32770") == 0 && strcmp(text, DriverName) == 0)
-                ++reinterpret_cast<Search*>(parameter)->count;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.count;
+    int count = 0;
+    EnumThreadWindows(GetCurrentThreadId(), CountSourceWindow, reinterpret_cast<LPARAM>(&count));
+    return count;
 }
 
 HWND FindSourceWindow() { return FindWindowA("#32770", DriverName); }

@@ -637,3 +637,44 @@ TEST_F(SourceWindowFlow, HidingKeysLeaveOutTheirPages)
         EXPECT_NEAR((work.bottom - size.height) / 2, size.top, 1);
     }
 }
+
+// Japanese names in the device's code page (932, run under LC_ALL=ja_JP.UTF-8 by its own test
+// command): folders, users and subjects show as the device named them and sort as text.
+TEST_F(SourceWindowFlow, JapaneseNamesInTheCodePage)
+{
+    if (GetACP() != 932)
+        GTEST_SKIP() << "needs the Japanese code page (its own run sets LC_ALL=ja_JP.UTF-8)";
+    auto ansi = [](const wchar_t* text) {
+        char buffer[256] = "";
+        WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, sizeof buffer, nullptr, nullptr);
+        return std::string(buffer);
+    };
+    // Folder "受信箱", user "山田", subjects "請求書" and "見積書".
+    CustomStorage storage(
+        "<storage name=\"Orvel Simulator\" type=\"1\">\n"
+        "  <user id=\"007\" handle=\"7\" name=\"\xE5\xB1\xB1\xE7\x94\xB0\" password=\"\">\n"
+        "    <folder id=\"00000700\" name=\"\xE5\x8F\x97\xE4\xBF\xA1\xE7\xAE\xB1\">\n"
+        "      <document id=\"00007000\" subject=\"\xE8\xAB\x8B\xE6\xB1\x82\xE6\x9B\xB8\" timestamp=\"2024/07/01 10:00:00\" pages=\"2\"/>\n"
+        "      <document id=\"00007001\" subject=\"\xE8\xA6\x8B\xE7\xA9\x8D\xE6\x9B\xB8\" timestamp=\"2024/07/02 10:00:00\" pages=\"1\"/>\n"
+        "    </folder>\n"
+        "  </user>\n"
+        "</storage>\n");
+    DeviceSimulator device({}, storage.unixPath());
+    ASSERT_TRUE(device.started());
+    Install();
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+
+    ProgramRun run = Acquire("wait-dialog 1038 60000\nstate 1038\nclick 1\n" + std::string(WaitForWindow) +
+                             "tree 1000\nlist 1001\n" + Snapshot() + "click 2\n");
+    const std::string folder = ansi(L"\u53D7\u4FE1\u7BB1");
+    const std::string invoice = ansi(L"\u8ACB\u6C42\u66F8");
+    const std::string estimate = ansi(L"\u898B\u7A4D\u66F8");
+    EXPECT_TRUE(LinesInOrder(run.output, {
+        "script: control 1038 enabled visible \"007:" + ansi(L"\u5C71\u7530") + "\"",
+        "script: folder " + folder + " [selected]",
+        "script: row 0: " + estimate + " | 2024/07/02 10:00:00 | 1",
+        "script: row 1: " + invoice + " | 2024/07/01 10:00:00 | 2",
+        "source closed",
+    })) << run.output;
+}
