@@ -36,10 +36,25 @@ TW_UINT16 OpenSource(pTW_IDENTITY origin, TW_IDENTITY* identity)
     return TWRC_SUCCESS;
 }
 
+// Takes the source window down and gives the application its window back.
+void DestroySourceWindow()
+{
+    if (SourceWindow) {
+        HWND window = SourceWindow;
+        SourceWindow = nullptr;
+        DestroyWindow(window);
+    }
+    EnableParent(true);
+}
+
 TW_UINT16 CloseSource()
 {
     if (!InStates(StateOpen, StateTransferring))
         return RefuseRequest(TWCC_SEQERROR, "source not open <<MSG_CLOSEDS>>");
+    // An application that closes without disabling first may have the module unloaded next:
+    // no window of ours may outlive its procedure.
+    if (SourceWindow)
+        DestroySourceWindow();
     AppIdentity.Id = 0;
     SourceState = StateLoaded;
     ClearCapabilityTable();
@@ -53,6 +68,9 @@ TW_UINT16 EnableSource(TW_USERINTERFACE* userInterface)
     if (!userInterface)
         return RefuseRequest(TWCC_BADVALUE, "no user interface <<MSG_ENABLEDS>>");
     // ShowUI and ModalUI are not looked at: the source always shows its own window.
+    // Never two windows: one left from an earlier enable goes first.
+    if (SourceWindow)
+        DestroySourceWindow();
     ParentWindow = static_cast<HWND>(userInterface->hParent);
     EnableParent(false);
     HWND window = CreateSourceWindow();
@@ -72,12 +90,7 @@ TW_UINT16 DisableSource()
     if (!InStates(StateEnabled, StateTransferring))
         return RefuseRequest(TWCC_SEQERROR, "source not enabled <<MSG_DISABLEDS>>");
     SourceState = StateOpen;
-    if (SourceWindow) {
-        HWND window = SourceWindow;
-        SourceWindow = nullptr;
-        DestroyWindow(window);
-    }
-    EnableParent(true);
+    DestroySourceWindow();
     return TWRC_SUCCESS;
 }
 

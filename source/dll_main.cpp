@@ -4,13 +4,14 @@
 #include "source/module_load.h"
 #include "source/triplet_dispatch.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
         return ModuleAttach(instance);
     case DLL_PROCESS_DETACH:
-        ModuleDetach();
+        // At process exit (reserved set) other threads are gone: no window is touched then.
+        ModuleDetach(reserved == nullptr);
         return TRUE;
     default:
         return TRUE;

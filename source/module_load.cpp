@@ -77,7 +77,7 @@ BOOL ModuleAttach(HMODULE module)
     FillSourceIdentity();
 
     if (!ReadDriverName(SourceIdentity.ProductName, sizeof(TW_STR32))) {
-        ModuleDetach();
+        ModuleDetach(false);
         return FALSE;
     }
 
@@ -87,9 +87,20 @@ BOOL ModuleAttach(HMODULE module)
     return TRUE;
 }
 
-void ModuleDetach()
+void ModuleDetach(bool unloading)
 {
-    ReleaseStorageLibrary();
+    // Unloaded with its window still up (state 5 or later): the window goes with the module,
+    // and the application's window comes back.
+    if (unloading && SourceWindow && IsWindow(SourceWindow)) {
+        HWND window = SourceWindow;
+        SourceWindow = nullptr;
+        DestroyWindow(window);
+        if (ParentWindow && ParentWindow != GetDesktopWindow() && IsWindow(ParentWindow))
+            EnableWindow(ParentWindow, TRUE);
+    }
+    // At process exit the protocol library may already be gone; it is freed only on an unload.
+    if (unloading)
+        ReleaseStorageLibrary();
     if (ResourceModule) {
         FreeLibrary(ResourceModule);
         ResourceModule = nullptr;

@@ -5,4 +5,5 @@
 
 // Returns FALSE to make the load fail (no module handle, no INI file or no "DriverName").
 BOOL ModuleAttach(HMODULE module);
-void ModuleDetach();
+// unloading: the module is freed while the process goes on, so its window must go too.
+void ModuleDetach(bool unloading = true);

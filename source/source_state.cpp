@@ -33,7 +33,13 @@ void ShowApplicationError(const char*, TW_UINT16)
     char caption[MAX_PATH];
     LoadResourceString(IDS_APPLICATION_ERROR, text, sizeof text);
     ReadDriverName(caption, sizeof caption);
-    MessageBoxA(ParentWindow, text, caption, MB_OK);
+    // A box whose owner is gone would not be shown at all: it is shown without an owner then.
+    HWND owner = ParentWindow && IsWindow(ParentWindow) ? ParentWindow : nullptr;
+    MessageBoxA(owner, text, caption, MB_OK);
+    // The box enables its owner when it returns; the application's window stays disabled for
+    // as long as the source window is up.
+    if (owner && SourceWindow && IsWindow(SourceWindow) && owner != GetDesktopWindow())
+        EnableWindow(owner, FALSE);
 }
 
 TW_UINT16 RefuseRequest(TW_UINT16 code, const char* diagnostic)

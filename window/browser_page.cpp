@@ -1,21 +1,701 @@
 #include "window/browser_page.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "device/config_store.h"
+#include "device/device_dialogs.h"
+#include "device/logon_dialog.h"
+#include "device/storage_commands.h"
 #include "device/storage_tables.h"
+#include "device/window_routines.h"
+#include "source/capability_store.h"
+#include "source/manager_notifications.h"
+#include "source/source_state.h"
+#include "window/control_texts.h"
+#include "window/options_panel.h"
+#include "window/preview_pane.h"
 
 BrowserPageState BrowserState;
 
 namespace {
 
+constexpr UINT SubjectColumnString = 32;
+constexpr UINT TimeColumnString = 33;
+constexpr UINT PagesColumnString = 34;
+constexpr UINT DeleteMenuString = 65;
+constexpr UINT DeleteOneQuestion = 112;
+constexpr UINT DeleteManyQuestion = 113;
+constexpr int ClosedFolderIcon = 10018;
+constexpr int OpenFolderIcon = 10019;
+constexpr int DocumentIcon = 10017;
+constexpr int DeviceIcon = 10016;
+constexpr int PreviousIcon = 10020;
+constexpr int NextIcon = 10021;
+constexpr int TextSize = 260;
+
 HWND PageControl(int id) { return BrowserState.page ? GetDlgItem(BrowserState.page, id) : nullptr; }
+HWND List() { return PageControl(DocumentListId); }
+HWND Tree() { return PageControl(FolderTreeId); }
+
+bool IsFolderType(const char* documentType) { return strstr(documentType, "FOLDER") != nullptr; }
+
+int NextSelected(int after)
+{
+    return static_cast<int>(SendMessageA(List(), LVM_GETNEXTITEM, static_cast<WPARAM>(after), LVNI_SELECTED));
+}
+
+std::string ItemText(int item, int column)
+{
+    char text[TextSize] = "";
+    LVITEMA request{};
+    request.iSubItem = column;
+    request.pszText = text;
+    request.cchTextMax = sizeof text;
+    SendMessageA(List(), LVM_GETITEMTEXTA, item, reinterpret_cast<LPARAM>(&request));
+    return text;
+}
+
+int ItemImage(int item)
+{
+    LVITEMA request{};
+    request.mask = LVIF_IMAGE;
+    request.iItem = item;
+    if (!SendMessageA(List(), LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&request)))
+        return -1;
+    return request.iImage;
+}
+
+bool ItemKey(int item, LPARAM& key)
+{
+    LVITEMA request{};
+    request.mask = LVIF_PARAM;
+    request.iItem = item;
+    if (item < 0 || !SendMessageA(List(), LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&request)))
+        return false;
+    key = request.lParam;
+    return true;
+}
+
+// ---- the document list
+
+void AddColumn(HWND list, int index, UINT titleId, int width, int format)
+{
+    char title[TextSize];
+    LoadResourceString(titleId, title, sizeof title);
+    LVCOLUMNA column{};
+    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+    column.fmt = format;
+    column.cx = width;
+    column.pszText = title;
+    column.iSubItem = index;
+    SendMessageA(list, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&column));
+}
+
+void ResetDocumentColumns()
+{
+    HWND list = List();
+    SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+    while (SendMessageA(list, LVM_DELETECOLUMN, 0, 0))
+        ;
+    RECT frame;
+    GetWindowRect(list, &frame);
+    int width = frame.right - frame.left;
+    BrowserState.sortColumn = 1;
+    BrowserState.reverse = false;
+    AddColumn(list, 0, SubjectColumnString, width * 22 / 50, LVCFMT_LEFT);
+    AddColumn(list, 1, TimeColumnString, width * 18 / 50, LVCFMT_LEFT);
+    AddColumn(list, 2, PagesColumnString, width * 7 / 50, LVCFMT_RIGHT);
+}
+
+void AppendItem(char* text, int image, uint32_t key, char* timestamp, const char* pages)
+{
+    HWND list = List();
+    LVITEMA item{};
+    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+    item.iItem = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    item.pszText = text;
+    item.iImage = image;
+    item.lParam = static_cast<LPARAM>(key);
+    int row = static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+    if (row < 0)
+        return;
+    LVITEMA sub{};
+    sub.iSubItem = 1;
+    sub.pszText = timestamp;
+    SendMessageA(list, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&sub));
+    sub.iSubItem = 2;
+    sub.pszText = const_cast<char*>(pages);
+    SendMessageA(list, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&sub));
+}
+
+// A folder record of a listing becomes a sub-folder of the selected folder in the tree, once.
+void AddSubfolder(const DocumentRecord& record)
+{
+    int found = -1;
+    for (int i = 0; i < FolderCount && i < FolderTableSize; ++i)
+        if (FolderTable[i].folderId == record.folderId) {
+            found = i;
+            break;
+        }
+    if (found >= 0 && FolderTable[found].treeItem)
+        return;
+    if (found < 0) {
+        if (FolderCount < 0 || FolderCount >= FolderTableSize)
+            return;
+        found = FolderCount++;
+        FolderTable[found] = FolderRecord{};
+        FolderTable[found].folderId = record.folderId;
+        memcpy(FolderTable[found].folderName, record.folderName, sizeof FolderTable[found].folderName);
+        FolderTable[found].folderName[sizeof FolderTable[found].folderName - 1] = '\0';
+    }
+    HWND tree = Tree();
+    HTREEITEM parent = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    TVITEMA mark{};
+    mark.mask = TVIF_CHILDREN;
+    mark.hItem = parent;
+    mark.cChildren = 1;
+    SendMessageA(tree, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&mark));
+    TVINSERTSTRUCTA insert{};
+    insert.hParent = parent;
+    insert.hInsertAfter = TVI_LAST;
+    insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN;
+    insert.item.pszText = FolderTable[found].folderName;
+    insert.item.iImage = BrowserState.folderImage;
+    insert.item.iSelectedImage = BrowserState.openFolderImage;
+    insert.item.cChildren = 0;
+    FolderTable[found].treeItem =
+        reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
+    SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(parent));
+}
+
+void FillDocumentList()
+{
+    for (int i = 0; i < DocumentCount && i < DocumentTableSize; ++i) {
+        DocumentRecord& record = DocumentTable[i];
+        if (strcmp(record.documentType, "FOLDER") == 0) {
+            AddSubfolder(record);
+            AppendItem(record.folderName, BrowserState.folderImage, record.folderId, record.timestamp, "");
+        } else if (!IsFolderType(record.documentType)) {
+            char pages[16];
+            snprintf(pages, sizeof pages, "%d", static_cast<int>(record.pages));
+            AppendItem(record.subject, BrowserState.documentImage, record.documentId, record.timestamp, pages);
+        }
+    }
+}
+
+// ---- sorting
+
+// What the comparators look at, taken from the list before it is sorted: comparing by the
+// list's own messages while it reorders its items would read items in motion.
+struct SortEntry {
+    int image;
+    std::string text;
+};
+std::unordered_map<LPARAM, SortEntry> SortEntries;
+
+int TextNumber(const std::string& text) { return atoi(text.c_str()); }
+
+int CALLBACK CompareItems(LPARAM key1, LPARAM key2, LPARAM column)
+{
+    auto first = SortEntries.find(key1);
+    auto second = SortEntries.find(key2);
+    if (first == SortEntries.end() || second == SortEntries.end())
+        return 0;
+    const SortEntry& a = first->second;
+    const SortEntry& b = second->second;
+    int result;
+    if (a.image != b.image)
+        result = a.image - b.image;
+    else if (column == 2)
+        result = TextNumber(b.text) - TextNumber(a.text);
+    else
+        result = -lstrcmpiA(a.text.c_str(), b.text.c_str());
+    if (result == 0)
+        result = key1 < key2 ? -1 : key1 > key2 ? 1 : 0;
+    return result;
+}
+
+int CALLBACK CompareItemsReversed(LPARAM key1, LPARAM key2, LPARAM column)
+{
+    return CompareItems(key2, key1, column);
+}
+
+void SortDocuments()
+{
+    HWND list = List();
+    int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    int column = BrowserState.sortColumn;
+    SortEntries.clear();
+    for (int item = 0; item < count; ++item) {
+        LPARAM key;
+        // The first item of a key stands for every item of that key, as a search by key finds.
+        if (ItemKey(item, key) && !SortEntries.count(key))
+            SortEntries[key] = SortEntry{ItemImage(item), ItemText(item, column)};
+    }
+    SendMessageA(list, LVM_SORTITEMS, static_cast<WPARAM>(column),
+                 reinterpret_cast<LPARAM>(BrowserState.reverse ? CompareItemsReversed : CompareItems));
+    SortEntries.clear();
+}
+
+void OnColumnClick(int column)
+{
+    BrowserState.reverse = column == BrowserState.sortColumn ? !BrowserState.reverse : false;
+    BrowserState.sortColumn = column;
+    SortDocuments();
+    EnableWindow(PageControl(SaveId), TRUE);
+}
+
+// ---- questions and deletion
+
+bool Ask(const char* text)
+{
+    char caption[MAX_PATH];
+    ReadDriverName(caption, sizeof caption);
+    return MessageBoxA(SourceWindow, text, caption, MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+bool AskDeleteOne(const DocumentRecord& record)
+{
+    char format[TextSize], text[TextSize + sizeof record.subject];
+    LoadResourceString(DeleteOneQuestion, format, sizeof format);
+    snprintf(text, sizeof text, format, record.subject);
+    return Ask(text);
+}
+
+bool AskDeleteMany(int count)
+{
+    char format[TextSize], text[TextSize + 16];
+    LoadResourceString(DeleteManyQuestion, format, sizeof format);
+    snprintf(text, sizeof text, format, count);
+    return Ask(text);
+}
+
+// Counts the selected items from first until one has no record; -1 when a folder is among them.
+int CountSelectedDocuments(int first)
+{
+    int count = 0;
+    for (int item = first; item >= 0; item = NextSelected(item)) {
+        int record = RecordOfItem(item);
+        if (record < 0)
+            break;
+        if (IsFolderType(DocumentTable[record].documentType))
+            return -1;
+        ++count;
+    }
+    return count;
+}
+
+void DeleteOneAsking()
+{
+    while (BrowserState.CurrentItem >= 0) {
+        int record = RecordOfItem(BrowserState.CurrentItem);
+        if (record < 0)
+            return;
+        if (AskDeleteOne(DocumentTable[record]) && DeleteDocument(DocumentTable[record].documentId) == 1) {
+            CurrentDocumentPath[0] = '\0';
+            RefreshDocuments();
+            return;
+        }
+        BrowserState.CurrentItem = NextSelected(BrowserState.CurrentItem);
+    }
+}
+
+void DeleteManyAsking(int first, int count)
+{
+    if (!AskDeleteMany(count))
+        return;
+    for (int item = first; item >= 0; item = NextSelected(item)) {
+        BrowserState.CurrentItem = item;
+        DeleteCurrentDocument(false);
+    }
+    RefreshDocuments();
+}
+
+void ShowContextMenu()
+{
+    HMENU menu = CreatePopupMenu();
+    if (!menu)
+        return;
+    char text[TextSize];
+    LoadResourceString(DeleteMenuString, text, sizeof text);
+    int first = NextSelected(-1);
+    bool folder = first >= 0 && CountSelectedDocuments(first) < 0;
+    AppendMenuA(menu, MF_STRING | (folder ? MF_GRAYED : 0), DeleteCommandId, text);
+    POINT at;
+    GetCursorPos(&at);
+    TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, BrowserState.page, nullptr);
+    DestroyMenu(menu);
+}
+
+// ---- connecting, the user and the device
+
+// The tree selects its first folder when it gets the focus with nothing selected; a tree that
+// already had the focus is told so here.
+void SelectFirstFolderIfNone()
+{
+    HWND tree = Tree();
+    if (SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0))
+        return;
+    LPARAM first = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    if (first)
+        SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, first);
+}
+
+bool ListFoldersAfterLogon()
+{
+    if (!ListFolders())
+        return false;
+    SelectFirstFolderIfNone();
+    return true;
+}
+
+bool ConnectStorage()
+{
+    while (!GetUserIds())
+        if (RunSettingsDialog(nullptr) != IDOK)
+            return false;
+    while (!ListFoldersAfterLogon())
+        if (RunLogonDialog(nullptr) != IDOK)
+            return false;
+    return true;
+}
+
+void SelectUser()
+{
+    char user[sizeof SelectedUser], password[sizeof LogonPassword];
+    memcpy(user, SelectedUser, sizeof user);
+    memcpy(password, LogonPassword, sizeof password);
+    if (RunLogonDialog(BrowserState.page) != IDOK)
+        return;
+    while (!ListFoldersAfterLogon()) {
+        if (RunLogonDialog(BrowserState.page) != IDOK) {
+            memcpy(SelectedUser, user, sizeof user);
+            memcpy(LogonPassword, password, sizeof password);
+            // The handle follows the restored user, so that the listing below names the user
+            // whose password it carries.
+            UserHandle = FindUserHandle(SelectedUser);
+            ListFoldersAfterLogon();
+            return;
+        }
+    }
+}
+
+void SelectDevice()
+{
+    if (RunSettingsDialog(BrowserState.page) != IDOK)
+        return;
+    LoadOptions();
+    SelectedUser[0] = '\0';
+    LogonPassword[0] = '\0';
+    SaveOptions();
+    if (!CreateWorkDirectory()) {
+        NotifyCloseDsReq();
+        return;
+    }
+    ResetDocumentColumns();
+    LoadOptions();
+    if (!ConnectStorage()) {
+        NotifyCloseDsReq();
+        return;
+    }
+    RefreshDocuments();
+    SetFocus(PageControl(DownloadId));
+}
+
+// ---- the options panel's enabling rules and the saved options
+
+void EnableSave() { EnableWindow(PageControl(SaveId), TRUE); }
+
+void OnResolution(int id)
+{
+    if (id == NoChangeId) {
+        SetResolutionChangeRequested(false);
+    } else {
+        float dpi = static_cast<float>(200 + 100 * (id - NoChangeId - 1));
+        SetXResolution(dpi);
+        SetYResolution(dpi);
+        SetResolutionChangeRequested(true);
+    }
+    EnableSave();
+}
+
+void OnSave()
+{
+    SaveOptions();
+    MoveDefaultButton(PageControl(SaveId), PageControl(DownloadId));
+    EnableWindow(PageControl(SaveId), FALSE);
+}
+
+// ---- messages
+
+HIMAGELIST CreatePageImages()
+{
+    HIMAGELIST images = ImageList_Create(16, 16, ILC_COLOR8 | ILC_MASK, 4, 1);
+    const int icons[] = {ClosedFolderIcon, OpenFolderIcon, DocumentIcon, DeviceIcon};
+    for (int id : icons) {
+        HICON icon = static_cast<HICON>(LoadImageA(OwnModule, MAKEINTRESOURCEA(id), IMAGE_ICON, 16, 16, 0));
+        ImageList_AddIcon(images, icon);
+        if (icon)
+            DestroyIcon(icon);
+    }
+    return images;
+}
+
+void SetButtonIcon(int button, int icon)
+{
+    HANDLE image = LoadImageA(OwnModule, MAKEINTRESOURCEA(icon), IMAGE_ICON, 16, 16, LR_SHARED);
+    SendMessageA(PageControl(button), BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(image));
+}
+
+bool InitialisePage(HWND page)
+{
+    BrowserState.page = page;
+    BrowserState.CurrentItem = -1;
+    ApplyControlTexts(page, BrowserPageTexts);
+    if (!CreatePreviewSurface())
+        return false;
+    ResetDocumentColumns();
+    BrowserState.images = CreatePageImages();
+    SendMessageA(List(), LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(BrowserState.images));
+    SendMessageA(Tree(), TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(BrowserState.images));
+    SetDlgItemInt(page, PageNumberEditId, 1, FALSE);
+    SetButtonIcon(NextPageId, NextIcon);
+    SetButtonIcon(PreviousPageId, PreviousIcon);
+    SetDlgItemInt(page, FirstPageEditId, 1, FALSE);
+    SetDlgItemInt(page, LastPageEditId, 1, FALSE);
+    SetDlgItemTextA(page, PageCountLabelId, "");
+    SetDlgItemTextA(page, PageSizeLabelId, "");
+    FillPaperList();
+    RestrictEdit(PageControl(FirstPageEditId), nullptr);
+    RestrictEdit(PageControl(LastPageEditId), nullptr);
+    RestrictEdit(PageControl(PageNumberEditId), nullptr);
+    LoadOptions();
+    EnableWindow(PageControl(SaveId), FALSE);
+    if (!ConnectStorage())
+        return false;
+    RefreshDocuments();
+    SetFocus(PageControl(DownloadId));
+    return true;
+}
+
+BOOL OnInitDialog(HWND page)
+{
+    if (!InitialisePage(page))
+        NotifyCloseDsReq();
+    BrowserState.ready = true;
+    return TRUE;
+}
+
+void OnCommand(WPARAM wParam)
+{
+    int id = LOWORD(wParam);
+    int code = HIWORD(wParam);
+    switch (id) {
+    case IDCANCEL:
+        NotifyCloseDsReq();
+        break;
+    case RefreshId:
+        RefreshDocuments();
+        break;
+    case SelectUserId:
+        SelectUser();
+        break;
+    case SelectDeviceId:
+        SelectDevice();
+        break;
+    case DeleteCommandId:
+        DeleteSelected();
+        break;
+    case SaveId:
+        OnSave();
+        break;
+    case NoChangeId:
+    case NoChangeId + 1:
+    case NoChangeId + 2:
+    case Dpi400Id:
+        OnResolution(id);
+        break;
+    case CurrentPageId:
+    case AllPagesId:
+    case PagesRangeId:
+        SetRangeEditsEnabled(IsDlgButtonChecked(BrowserState.page, PagesRangeId) == BST_CHECKED);
+        EnableSave();
+        break;
+    case BlackWhiteId:
+    case GrayScaleId:
+        SetPixelType(id == GrayScaleId ? TWPT_GRAY : TWPT_BW);
+        EnableSave();
+        break;
+    case DeleteAfterId:
+        EnableSave();
+        break;
+    case FixedSizeOffId:
+    case FixedSizeOnId:
+        EnableWindow(PageControl(PaperListId), FixedSizeOn());
+        EnableSave();
+        break;
+    case PaperListId:
+        if (code == CBN_SELCHANGE)
+            EnableSave();
+        break;
+    }
+}
+
+bool CursorOverItem()
+{
+    POINT at;
+    GetCursorPos(&at);
+    ScreenToClient(List(), &at);
+    LVHITTESTINFO hit{};
+    hit.pt = at;
+    return SendMessageA(List(), LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)) >= 0;
+}
+
+void OnListClick()
+{
+    HWND list = List();
+    if (SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) != 1) {
+        ResetDocumentView();
+        return;
+    }
+    int item = NextSelected(-1);
+    if (item == BrowserState.CurrentItem)
+        return;
+    SetDlgItemInt(BrowserState.page, FirstPageEditId, 1, FALSE);
+    SetDlgItemInt(BrowserState.page, LastPageEditId, 1, FALSE);
+    if (item != static_cast<int>(SendMessageA(list, LVM_GETSELECTIONMARK, 0, 0)))
+        return;
+    if (ItemImage(item) == BrowserState.folderImage) {
+        int folder = FolderOfItem(item);
+        if (folder >= 0 && folder < FolderCount && FolderTable[folder].treeItem)
+            SendMessageA(Tree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(FolderTable[folder].treeItem));
+        return;
+    }
+    CurrentDocumentPath[0] = '\0';
+    BrowserState.CurrentItem = item;
+}
+
+void OnListKey(WORD key)
+{
+    switch (key) {
+    case VK_PRIOR:
+    case VK_NEXT:
+    case VK_END:
+    case VK_HOME:
+    case VK_UP:
+    case VK_DOWN:
+        BrowserState.navigating = true;
+        break;
+    case VK_DELETE:
+        DeleteSelected();
+        break;
+    }
+}
+
+void OnListNotify(const NMHDR* header)
+{
+    switch (header->code) {
+    case NM_CLICK:
+        OnListClick();
+        break;
+    case NM_RCLICK:
+        if (CursorOverItem())
+            ShowContextMenu();
+        break;
+    case LVN_KEYDOWN:
+        OnListKey(reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey);
+        break;
+    case LVN_ITEMCHANGED:
+        if (BrowserState.navigating) {
+            ResetDocumentView();
+            BrowserState.navigating = false;
+        }
+        break;
+    case LVN_COLUMNCLICK:
+        OnColumnClick(reinterpret_cast<const NMLISTVIEW*>(header)->iSubItem);
+        break;
+    }
+}
+
+void OnTreeSelectionChanged(const NMTREEVIEWA* change)
+{
+    HWND tree = Tree();
+    TVITEMA item{};
+    item.mask = TVIF_STATE;
+    item.stateMask = TVIS_SELECTED;
+    if (change->itemOld.hItem) {
+        item.hItem = change->itemOld.hItem;
+        item.state = 0;
+        SendMessageA(tree, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    }
+    if (change->itemNew.hItem) {
+        item.hItem = change->itemNew.hItem;
+        item.state = TVIS_SELECTED;
+        SendMessageA(tree, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    }
+    RefreshDocuments();
+}
+
+void OnNotify(const NMHDR* header)
+{
+    if (header->idFrom == DocumentListId)
+        OnListNotify(header);
+    else if (header->idFrom == FolderTreeId && (header->code == TVN_SELCHANGEDA || header->code == TVN_SELCHANGEDW))
+        OnTreeSelectionChanged(reinterpret_cast<const NMTREEVIEWA*>(header));
+}
+
+void OnDestroy()
+{
+    if (BrowserState.images) {
+        ImageList_Destroy(BrowserState.images);
+        BrowserState.images = nullptr;
+    }
+    CurrentDocumentPath[0] = '\0';
+    ReleasePreviewSurface();
+    BrowserState.page = nullptr;
+    BrowserState.ready = false;
+    BrowserState.CurrentItem = -1;
+    BrowserState.navigating = false;
+}
 
 }  // namespace
+
+INT_PTR CALLBACK BrowserPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog(page);
+    case WM_COMMAND:
+        if (BrowserState.ready)
+            OnCommand(wParam);
+        return TRUE;
+    case WM_NOTIFY:
+        if (BrowserState.ready)
+            OnNotify(reinterpret_cast<const NMHDR*>(lParam));
+        return TRUE;
+    case WM_DRAWITEM:
+        if (wParam == PreviewPaneId)
+            PaintPreview();
+        return TRUE;
+    case WM_DESTROY:
+        OnDestroy();
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
 
 void DeselectAllDocuments()
 {
     if (!BrowserState.page)
         return;
     BrowserState.CurrentItem = -1;
-    HWND list = PageControl(DocumentListId);
+    HWND list = List();
     if (!list)
         return;
     LVITEMA item{};
@@ -26,14 +706,14 @@ void DeselectAllDocuments()
 
 void DeleteAllFolderItems()
 {
-    HWND tree = PageControl(FolderTreeId);
+    HWND tree = Tree();
     if (tree)
         SendMessageA(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
 }
 
 void FillFolderTree()
 {
-    HWND tree = PageControl(FolderTreeId);
+    HWND tree = Tree();
     if (!tree)
         return;
     SendMessageA(tree, WM_SETREDRAW, FALSE, 0);
@@ -52,4 +732,102 @@ void FillFolderTree()
     SetFocus(tree);
     SendMessageA(tree, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(tree, nullptr, TRUE);
+}
+
+void RefreshDocuments()
+{
+    HWND list = List();
+    if (!list)
+        return;
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+    ResetDocumentView();
+    DocumentCount = -1;
+    HTREEITEM selected = reinterpret_cast<HTREEITEM>(SendMessageA(Tree(), TVM_GETNEXTITEM, TVGN_CARET, 0));
+    int folder = -1;
+    for (int i = 0; selected && i < FolderCount && i < FolderTableSize; ++i)
+        if (FolderTable[i].treeItem == selected) {
+            folder = i;
+            break;
+        }
+    if (folder >= 0 && ListDocuments(folder) == 1)
+        FillDocumentList();
+    SortDocuments();
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+}
+
+void ResetDocumentView()
+{
+    if (!BrowserState.page)
+        return;
+    CurrentDocumentPath[0] = '\0';
+    ClearPreview();
+    BrowserState.CurrentItem = -1;
+    HWND page = BrowserState.page;
+    SetDlgItemInt(page, FirstPageEditId, 1, FALSE);
+    SetDlgItemInt(page, LastPageEditId, 1, FALSE);
+    SetDlgItemInt(page, PageNumberEditId, 1, FALSE);
+    SetDlgItemTextA(page, PageCountLabelId, "");
+    SetDlgItemTextA(page, PageSizeLabelId, "");
+    SendMessageA(PageControl(FirstPageUpDownId), UDM_SETRANGE32, 1, 1);
+    SendMessageA(PageControl(LastPageUpDownId), UDM_SETRANGE32, 1, 1);
+}
+
+int RecordOfItem(int item)
+{
+    LPARAM key;
+    if (item < 0 || !BrowserState.page || !ItemKey(item, key))
+        return -1;
+    for (int i = 0; i < DocumentCount && i < DocumentTableSize; ++i)
+        if (static_cast<LPARAM>(DocumentTable[i].documentId) == key ||
+            static_cast<LPARAM>(DocumentTable[i].folderId) == key)
+            return i;
+    return -1;
+}
+
+int PagesOfItem(int item)
+{
+    if (item < 0 || !BrowserState.page || item >= SendMessageA(List(), LVM_GETITEMCOUNT, 0, 0))
+        return 0;
+    return atoi(ItemText(item, 2).c_str());
+}
+
+int FolderOfItem(int item)
+{
+    int record = RecordOfItem(item);
+    if (record < 0)
+        return -1;
+    for (int i = 0; i < FolderCount && i < FolderTableSize; ++i)
+        if (FolderTable[i].folderId == DocumentTable[record].folderId)
+            return i;
+    return -1;
+}
+
+void DeleteSelected()
+{
+    if (!BrowserState.page)
+        return;
+    int first = NextSelected(-1);
+    BrowserState.CurrentItem = first;
+    if (first < 0)
+        return;
+    int count = CountSelectedDocuments(first);
+    if (count == 1)
+        DeleteOneAsking();
+    else if (count > 1)
+        DeleteManyAsking(first, count);
+}
+
+int DeleteCurrentDocument(bool ask)
+{
+    int record = RecordOfItem(BrowserState.CurrentItem);
+    if (record < 0 || IsFolderType(DocumentTable[record].documentType))
+        return 0;
+    if (ask && !AskDeleteOne(DocumentTable[record]))
+        return 0;
+    if (DeleteDocument(DocumentTable[record].documentId) != 1)
+        return 0;
+    CurrentDocumentPath[0] = '\0';
+    return 1;
 }

@@ -1,20 +1,84 @@
 #include "window/options_panel.h"
 
-#include <windows.h>
+#include <commctrl.h>
 
 #include <cstdlib>
 #include <cstring>
 
+#include "device/config_store.h"
+#include "device/storage_tables.h"
+#include "source/capability_store.h"
 #include "source/source_state.h"
 #include "window/browser_page.h"
 
 namespace {
+
+constexpr int PaperEntriesMax = 16;
+
+struct PaperFamily {
+    UINT defaultName;
+    UINT firstEntry;
+};
+const PaperFamily PaperFamilies[2] = {{2001, 2003}, {2051, 2053}};
+
+// The paper field of the default record: the index of the family's default paper.
+int DefaultPaperIndex = 0;
 
 // A decimal field of an entry string; leading blanks are allowed ("F4,826, 1300").
 int EntryNumber(const char* field)
 {
     long value = strtol(field, nullptr, 10);
     return value < 0 ? 0 : value > 1000000 ? 1000000 : static_cast<int>(value);
+}
+
+HWND Control(int id) { return GetDlgItem(BrowserState.page, id); }
+
+StorageSettingsRecord DefaultRecord()
+{
+    StorageSettingsRecord record{};
+    record.resolutionChoice = NoChangeId;
+    record.pageRangeChoice = CurrentPageId;
+    record.pixelTypeChoice = BlackWhiteId;
+    record.sortColumn = 1;
+    record.fixedSizeChoice = DefaultPaperIndex;
+    memset(record.password, 0xFF, sizeof record.password);
+    return record;
+}
+
+void ReadSavedRecord(StorageSettingsRecord& record)
+{
+    char path[MAX_PATH];
+    HKEY key;
+    if (!FormatRegKeyPath(path, StorageSettingsKeyPattern) ||
+        RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    StorageSettingsRecord saved;
+    DWORD size = sizeof saved, type = 0;
+    if (RegQueryValueExA(key, "SB Mode", nullptr, &type, reinterpret_cast<BYTE*>(&saved), &size) == ERROR_SUCCESS &&
+        size == sizeof saved)
+        record = saved;
+    RegCloseKey(key);
+}
+
+int PageRangeChoice()
+{
+    for (int id = CurrentPageId; id <= PagesRangeId; ++id)
+        if (IsDlgButtonChecked(BrowserState.page, id) == BST_CHECKED)
+            return id;
+    return CurrentPageId;
+}
+
+void ApplyResolution(int choice)
+{
+    if (choice == NoChangeId) {
+        SetResolutionChangeRequested(false);
+    } else {
+        float dpi = static_cast<float>(200 + 100 * (choice - NoChangeId - 1));
+        SetXResolution(dpi);
+        SetYResolution(dpi);
+        SetResolutionChangeRequested(true);
+    }
+    CheckRadioButton(BrowserState.page, NoChangeId, Dpi400Id, choice);
 }
 
 }  // namespace
@@ -49,4 +113,131 @@ void FixedSizeDimensions(int& width, int& height)
     const char* heightField = strchr(widthField + 1, ',');
     if (heightField)
         height = EntryNumber(heightField + 1);
+}
+
+void FillPaperList()
+{
+    if (!BrowserState.page)
+        return;
+    HWND list = Control(PaperListId);
+    SendMessageA(list, CB_RESETCONTENT, 0, 0);
+    const PaperFamily& family = PaperFamilies[PaperSizeType == 1 ? 1 : 0];
+    int width = 0, height = 0;
+    for (int i = 0; i < PaperEntriesMax; ++i) {
+        UINT id = family.firstEntry + i;
+        char entry[260];
+        if (LoadResourceString(id, entry, sizeof entry) == 0)
+            break;
+        char* comma = strchr(entry, ',');
+        if (comma)
+            *comma = '\0';
+        LRESULT item = SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
+        SendMessageA(list, CB_SETITEMDATA, item, id);
+        if (comma) {
+            width = EntryNumber(comma + 1);
+            char* second = strchr(comma + 1, ',');
+            if (second)
+                height = EntryNumber(second + 1);
+        }
+        if (width <= 0 || height <= 0) {
+            SendMessageA(list, CB_DELETESTRING, item, 0);
+            break;
+        }
+    }
+    char name[260];
+    LoadResourceString(family.defaultName, name, sizeof name);
+    LRESULT found = SendMessageA(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(name));
+    char text[260] = "";
+    if (found != CB_ERR)
+        SendMessageA(list, CB_GETLBTEXT, found, reinterpret_cast<LPARAM>(text));
+    // The list's search ignores letter case; the default paper's name must match exactly.
+    if (found == CB_ERR || strcmp(text, name) != 0)
+        found = 0;
+    SendMessageA(list, CB_SETCURSEL, found, 0);
+    DefaultPaperIndex = static_cast<int>(found);
+}
+
+void SetRangeEditsEnabled(bool on)
+{
+    const int ids[] = {FirstPageEditId, LastPageEditId, FirstPageUpDownId, LastPageUpDownId};
+    for (int id : ids)
+        EnableWindow(Control(id), on);
+    if (!on) {
+        SetDlgItemInt(BrowserState.page, FirstPageEditId, 1, FALSE);
+        SetDlgItemInt(BrowserState.page, LastPageEditId, 1, FALSE);
+    }
+}
+
+void LoadOptions()
+{
+    if (!BrowserState.page)
+        return;
+    StorageSettingsRecord record = DefaultRecord();
+    ReadSavedRecord(record);
+    HWND page = BrowserState.page;
+
+    int resolution = record.resolutionChoice;
+    ApplyResolution(resolution >= NoChangeId && resolution <= Dpi400Id ? resolution : NoChangeId);
+    int pixelType = record.pixelTypeChoice == GrayScaleId ? GrayScaleId : BlackWhiteId;
+    CheckRadioButton(page, BlackWhiteId, GrayScaleId, pixelType);
+    SetPixelType(pixelType == GrayScaleId ? TWPT_GRAY : TWPT_BW);
+    int range = record.pageRangeChoice >= CurrentPageId && record.pageRangeChoice <= PagesRangeId
+                    ? record.pageRangeChoice
+                    : CurrentPageId;
+    CheckRadioButton(page, CurrentPageId, PagesRangeId, range);
+    SetRangeEditsEnabled(range == PagesRangeId);
+
+    BrowserState.sortColumn = record.sortColumn;
+    BrowserState.reverse = record.sortDescending != 0;
+
+    CheckDlgButton(page, PreviewCheckId, record.previewOn ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(page, DeleteAfterId, record.deleteAfterDownload ? BST_CHECKED : BST_UNCHECKED);
+    CheckRadioButton(page, FixedSizeOffId, FixedSizeOnId, record.fixedSizeOn == 1 ? FixedSizeOnId : FixedSizeOffId);
+    SendMessageA(Control(PaperListId), CB_SETCURSEL, static_cast<WPARAM>(record.fixedSizeChoice), 0);
+    EnableWindow(Control(PaperListId), record.fixedSizeOn == 1);
+
+    memcpy(SelectedUser, record.selectedUser, sizeof SelectedUser);
+    SelectedUser[sizeof SelectedUser - 1] = '\0';
+    char password[sizeof record.password + 1];
+    for (size_t i = 0; i < sizeof record.password; ++i)
+        password[i] = static_cast<char>(~record.password[i]);
+    password[sizeof record.password] = '\0';
+    strncpy(LogonPassword, password, sizeof LogonPassword - 1);
+    LogonPassword[sizeof LogonPassword - 1] = '\0';
+}
+
+void SaveOptions()
+{
+    char path[MAX_PATH];
+    if (!BrowserState.page || !FormatRegKeyPath(path, StorageSettingsKeyPattern))
+        return;
+    HWND page = BrowserState.page;
+    StorageSettingsRecord record{};
+    if (!GetResolutionChangeRequested()) {
+        record.resolutionChoice = NoChangeId;
+    } else {
+        float dpi = GetXResolution();
+        record.resolutionChoice = dpi == 200.0f ? NoChangeId + 1 : dpi == 300.0f ? NoChangeId + 2 : Dpi400Id;
+    }
+    record.pageRangeChoice = PageRangeChoice();
+    record.pixelTypeChoice = GetPixelType() == TWPT_GRAY ? GrayScaleId : BlackWhiteId;
+    record.sortColumn = BrowserState.sortColumn;
+    record.sortDescending = BrowserState.reverse ? 1 : 0;
+    record.previewOn = IsDlgButtonChecked(page, PreviewCheckId) == BST_CHECKED;
+    record.deleteAfterDownload = IsDlgButtonChecked(page, DeleteAfterId) == BST_CHECKED;
+    record.fixedSizeOn = FixedSizeOn() ? 1 : 0;
+    LRESULT paper = SendMessageA(Control(PaperListId), CB_GETCURSEL, 0, 0);
+    record.fixedSizeChoice = paper == CB_ERR ? -1 : static_cast<int32_t>(paper);
+    memcpy(record.selectedUser, SelectedUser, sizeof record.selectedUser);
+    record.selectedUser[sizeof record.selectedUser - 1] = '\0';
+    uint8_t plain[sizeof record.password] = {};
+    memcpy(plain, LogonPassword, strnlen(LogonPassword, sizeof plain));
+    for (size_t i = 0; i < sizeof plain; ++i)
+        record.password[i] = static_cast<uint8_t>(~plain[i]);
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, "SB Mode", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&record), sizeof record);
+    RegCloseKey(key);
 }

@@ -1,10 +1,25 @@
-// The transfer options panel in the lower part of the storage browser page: what the page
-// builder asks of it.
+// The transfer options panel in the lower part of the storage browser page: the paper list,
+// the saved options ("SB Mode") and what the page builder asks of it.
 #pragma once
+
+#include <windows.h>
 
 constexpr int PaperListId = 1003;
 constexpr int FixedSizeOffId = 1004;
 constexpr int FixedSizeOnId = 1005;
+constexpr int BlackWhiteId = 1013;
+constexpr int GrayScaleId = 1014;
+constexpr int CurrentPageId = 1019;
+constexpr int AllPagesId = 1020;
+constexpr int PagesRangeId = 1021;
+constexpr int FirstPageEditId = 1022;
+constexpr int LastPageEditId = 1023;
+constexpr int NoChangeId = 1024;
+constexpr int Dpi400Id = 1027;
+constexpr int FirstPageUpDownId = 1028;
+constexpr int LastPageUpDownId = 1029;
+constexpr int DeleteAfterId = 1046;
+constexpr int PreviewCheckId = 1015;
 
 // True when "On" of the fixed image size is selected; false while the page does not exist.
 bool FixedSizeOn();
@@ -12,3 +27,13 @@ bool FixedSizeOn();
 // third fields of its entry string ("A4,826,1168"). 0 and 0 when no paper is selected, its entry
 // is missing or the page does not exist.
 void FixedSizeDimensions(int& width, int& height);
+
+// Fills the paper list of the page's family and selects its default paper.
+void FillPaperList();
+// Applies the saved record (or the defaults) to the panel, the capability store and the logon.
+void LoadOptions();
+// Writes the panel, the list's sort and the logon to the registry.
+void SaveOptions();
+// Enables or disables the page range edits and their up-down controls; disabling resets both
+// edits to 1.
+void SetRangeEditsEnabled(bool on);

@@ -33,7 +33,7 @@ class ControlOperations : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(AttachCore("[TWAIN]\r\nDriverName=Control Test\r\n"));
+        ASSERT_TRUE(AttachCore("[TWAIN]\r\nDriverName=Control Test\r\nInvisibleWEB=1\r\n"));
         app = TestApp();
     }
     void TearDown() override
@@ -162,7 +162,7 @@ TEST_F(ControlOperations, EveryTripletInEveryState)
     for (const TripletCase& c : cases) {
         for (int state = StateLoaded; state <= StateTransferring; ++state) {
             SCOPED_TRACE(std::string(c.name) + " in state " + std::to_string(state));
-            ASSERT_TRUE(AttachCore("[TWAIN]\r\nDriverName=Control Test\r\n"));
+            ASSERT_TRUE(AttachCore("[TWAIN]\r\nDriverName=Control Test\r\nInvisibleWEB=1\r\n"));
             EnterState(state);
             CloseRequested = false;
 
@@ -216,14 +216,20 @@ TEST_F(ControlOperations, EnablingShowsTheWindowWhatEverShowUISaysAndDisablesThe
     EXPECT_FALSE(IsWindowEnabled(parent));
     char caption[64];
     GetWindowTextA(SourceWindow, caption, sizeof caption);
-    EXPECT_STREQ("Vantrel Orvel TWAIN Connector", caption);
+    EXPECT_STREQ("Control Test", caption);  // "DriverName" names the window
 
-    // Closing in state 5 leaves the window to MSG_DISABLEDS.
     HWND window = SourceWindow;
-    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr));
-    EXPECT_TRUE(IsWindow(window));
-    SourceState = StateEnabled;
     ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, nullptr));
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(nullptr, SourceWindow);
+    EXPECT_TRUE(IsWindowEnabled(parent));
+
+    // Closing in state 5, without disabling first, takes the window down as well: the module
+    // may be unloaded next.
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui));
+    window = SourceWindow;
+    EXPECT_FALSE(IsWindowEnabled(parent));
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr));
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(nullptr, SourceWindow);
     EXPECT_TRUE(IsWindowEnabled(parent));

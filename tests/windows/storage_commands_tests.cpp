@@ -108,8 +108,12 @@ protected:
     {
         ASSERT_TRUE(AttachCore(std::string("[TWAIN]\r\nDriverName=") + Caption + "\r\nRegKey=" + TestRegKey + "\r\n"));
         // The library belongs beside the module that runs the commands: here the test program.
-        if (!FileExists(ExeFolder() + ProtocolLibraryName)) {
+        // Copied afresh once per run, so that a rebuilt library is the one tested; once loaded
+        // it stays loaded, and its file in use.
+        static bool copied = false;
+        if (!copied) {
             ASSERT_TRUE(CopyInto(BinFolder() + ProtocolLibraryName, ExeFolder()));
+            copied = true;
         }
         UserCount = FolderCount = DocumentCount = -1;
         UserHandle = 0;

@@ -29,7 +29,10 @@ struct CommandSpec {
 const CommandSpec Commands[] = {
     {"wait-window", 2, 4}, {"wait-dialog", 2, 3}, {"wait-gone", 1, 2}, {"wait-enabled", 2, 3}, {"click", 2, 2},
     {"select", 3, 3},      {"settext", 3, 3},   {"send", 5, 5},         {"post", 5, 5},
-    {"sleep", 2, 2},       {"echo", 1, 2},
+    {"sleep", 2, 2},       {"echo", 1, 2},       {"answer-box", 2, 3},  {"list", 2, 2},
+    {"tree", 2, 2},        {"size", 1, 1},       {"state", 2, 2},       {"click-item", 3, 4},
+    {"click-column", 3, 3}, {"click-tab", 3, 3}, {"select-folder", 3, 3}, {"snapshot", 2, 2},
+    {"menu", 2, 3},
 };
 
 struct WindowScript {
@@ -113,6 +116,8 @@ struct WindowSearch {
     HWND found;
 };
 
+HWND FindControl(HWND window, int id);
+
 BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter)
 {
     WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
@@ -127,7 +132,7 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter)
         return TRUE;
     if (!search->className->empty() && _stricmp(search->className->c_str(), className) != 0)
         return TRUE;
-    if (search->controlId != 0 && !GetDlgItem(window, search->controlId))
+    if (search->controlId != 0 && !FindControl(window, search->controlId))
         return TRUE;
     search->found = window;
     return FALSE;
@@ -140,11 +145,41 @@ HWND FindTopWindow(const std::string& caption, const std::string& className, int
     return search.found;
 }
 
+struct DescendantSearch {
+    int id;
+    HWND visible;
+    HWND any;
+};
+
+BOOL CALLBACK MatchDescendant(HWND window, LPARAM parameter)
+{
+    DescendantSearch* search = reinterpret_cast<DescendantSearch*>(parameter);
+    if (GetDlgCtrlID(window) != search->id)
+        return TRUE;
+    if (!search->any)
+        search->any = window;
+    if (IsWindowVisible(window)) {
+        search->visible = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A control of the window or of one of its pages (child dialogs), a visible one first.
+HWND FindControl(HWND window, int id)
+{
+    if (HWND direct = GetDlgItem(window, id))
+        return direct;
+    DescendantSearch search{id, nullptr, nullptr};
+    EnumChildWindows(window, MatchDescendant, reinterpret_cast<LPARAM>(&search));
+    return search.visible ? search.visible : search.any;
+}
+
 bool Control(int id, HWND& control, std::string& error)
 {
     if (!Script.current || !IsWindow(Script.current))
         return Fail(error, "no current window (wait-window first)");
-    control = id == 0 ? Script.current : GetDlgItem(Script.current, id);
+    control = id == 0 ? Script.current : FindControl(Script.current, id);
     if (!control)
         return Fail(error, "no control " + std::to_string(id));
     return true;
@@ -194,7 +229,7 @@ bool WaitEnabled(const ScriptLine& line, std::string& error)
 {
     int id = int(Number(line.words[1]));
     if (!WaitFor(TimeoutArgument(line, 2), [&] {
-            HWND control = Script.current ? GetDlgItem(Script.current, id) : nullptr;
+            HWND control = Script.current ? FindControl(Script.current, id) : nullptr;
             return control && Usable(control);
         }))
         return Fail(error, "control " + line.words[1] + " did not become usable");
@@ -281,9 +316,340 @@ bool SendOrPost(const ScriptLine& line, bool post, std::string& error)
     return true;
 }
 
+// ---- message boxes, lists, trees, tabs, menus and pictures
+
+bool IsBox(HWND window)
+{
+    char className[16] = "";
+    GetClassNameA(window, className, sizeof className);
+    return strcmp(className, "#32770") == 0 && GetDlgItem(window, 0xFFFF) && IsWindowVisible(window);
+}
+
+BOOL CALLBACK MatchBox(HWND window, LPARAM parameter)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || !IsBox(window))
+        return TRUE;
+    *reinterpret_cast<HWND*>(parameter) = window;
+    return FALSE;
+}
+
+// Waits for a message box, reports what it says and presses the button given (6 Yes, 7 No, 1 OK).
+bool AnswerBox(const ScriptLine& line, std::string& error)
+{
+    HWND box = nullptr;
+    if (!WaitFor(TimeoutArgument(line, 2), [&] {
+            box = nullptr;
+            EnumWindows(MatchBox, reinterpret_cast<LPARAM>(&box));
+            return box != nullptr;
+        }))
+        return Fail(error, "no message box appeared");
+    char caption[256] = "", text[1024] = "";
+    GetWindowTextA(box, caption, sizeof caption);
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    HWND owner = GetWindow(box, GW_OWNER);
+    char ownerText[256] = "";
+    if (owner)
+        GetWindowTextA(owner, ownerText, sizeof ownerText);
+    int button = int(Number(line.words[1]));
+    Say("script: box [%s] %s (owner: %s) -> %d", caption, text, owner ? ownerText : "none", button);
+    if (!GetDlgItem(box, button))
+        return Fail(error, "the box has no button " + line.words[1]);
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), LPARAM(GetDlgItem(box, button)));
+    if (!WaitFor(DefaultTimeout, [&] { return !IsWindow(box) || !IsWindowVisible(box); }))
+        return Fail(error, "the box stayed");
+    return true;
+}
+
+std::string ListText(HWND list, int item, int column)
+{
+    char text[512] = "";
+    LVITEMA request{};
+    request.iSubItem = column;
+    request.pszText = text;
+    request.cchTextMax = sizeof text;
+    SendMessageA(list, LVM_GETITEMTEXTA, item, LPARAM(&request));
+    return text;
+}
+
+// Prints the columns and every row of a list view: "script: row N: a | b | c [selected]".
+bool ListRows(const ScriptLine& line, std::string& error)
+{
+    HWND list;
+    if (!Control(int(Number(line.words[1])), list, error))
+        return false;
+    HWND header = HWND(SendMessageA(list, LVM_GETHEADER, 0, 0));
+    int columns = header ? int(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0)) : 1;
+    std::string titles;
+    for (int column = 0; column < columns; ++column) {
+        char title[256] = "";
+        LVCOLUMNA request{};
+        request.mask = LVCF_TEXT;
+        request.pszText = title;
+        request.cchTextMax = sizeof title;
+        SendMessageA(list, LVM_GETCOLUMNA, column, LPARAM(&request));
+        titles += (column ? " | " : "") + std::string(title);
+    }
+    int count = int(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    Say("script: list %s: %d rows, columns %s", line.words[1].c_str(), count, titles.c_str());
+    for (int item = 0; item < count; ++item) {
+        std::string row;
+        for (int column = 0; column < columns; ++column)
+            row += (column ? " | " : "") + ListText(list, item, column);
+        bool selected = SendMessageA(list, LVM_GETITEMSTATE, item, LVIS_SELECTED) & LVIS_SELECTED;
+        Say("script: row %d: %s%s", item, row.c_str(), selected ? " [selected]" : "");
+    }
+    return true;
+}
+
+std::string TreeText(HWND tree, HTREEITEM item)
+{
+    char text[512] = "";
+    TVITEMA request{};
+    request.mask = TVIF_TEXT;
+    request.hItem = item;
+    request.pszText = text;
+    request.cchTextMax = sizeof text;
+    SendMessageA(tree, TVM_GETITEMA, 0, LPARAM(&request));
+    return text;
+}
+
+void SayTree(HWND tree, HTREEITEM item, int depth, HTREEITEM selected)
+{
+    for (; item; item = HTREEITEM(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, LPARAM(item)))) {
+        Say("script: folder %s%s%s", std::string(size_t(depth) * 2, ' ').c_str(), TreeText(tree, item).c_str(),
+            item == selected ? " [selected]" : "");
+        SayTree(tree, HTREEITEM(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, LPARAM(item))), depth + 1,
+                selected);
+    }
+}
+
+bool TreeItems(const ScriptLine& line, std::string& error)
+{
+    HWND tree;
+    if (!Control(int(Number(line.words[1])), tree, error))
+        return false;
+    HTREEITEM selected = HTREEITEM(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    Say("script: tree %s", line.words[1].c_str());
+    SayTree(tree, HTREEITEM(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)), 0, selected);
+    return true;
+}
+
+HTREEITEM FindTreeItem(HWND tree, HTREEITEM item, const std::string& text)
+{
+    for (; item; item = HTREEITEM(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, LPARAM(item)))) {
+        if (TreeText(tree, item) == text)
+            return item;
+        HTREEITEM child = HTREEITEM(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, LPARAM(item)));
+        if (HTREEITEM found = FindTreeItem(tree, child, text))
+            return found;
+    }
+    return nullptr;
+}
+
+bool SelectFolder(const ScriptLine& line, std::string& error)
+{
+    HWND tree;
+    if (!Control(int(Number(line.words[1])), tree, error))
+        return false;
+    HTREEITEM item = FindTreeItem(tree, HTREEITEM(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)), line.words[2]);
+    if (!item)
+        return Fail(error, "no folder \"" + line.words[2] + "\"");
+    bool answered;
+    SendWithin(tree, TVM_SELECTITEM, TVGN_CARET, LPARAM(item), answered);
+    return answered || Fail(error, "the tree did not answer");
+}
+
+bool WindowSize(std::string& error)
+{
+    if (!Script.current || !IsWindow(Script.current))
+        return Fail(error, "no current window (wait-window first)");
+    RECT frame;
+    GetWindowRect(Script.current, &frame);
+    Say("script: window %ld x %ld at %ld,%ld", frame.right - frame.left, frame.bottom - frame.top, frame.left,
+        frame.top);
+    return true;
+}
+
+bool ControlState(const ScriptLine& line, std::string& error)
+{
+    HWND control;
+    if (!Control(int(Number(line.words[1])), control, error))
+        return false;
+    char text[512] = "";
+    GetWindowTextA(control, text, sizeof text);
+    Say("script: control %s %s %s \"%s\"", line.words[1].c_str(), IsWindowEnabled(control) ? "enabled" : "disabled",
+        IsWindowVisible(control) ? "visible" : "hidden", text);
+    return true;
+}
+
+// A person's click at a point of a window's client area.
+void PostClick(HWND window, POINT at, bool right, WPARAM keys)
+{
+    POINT screen = at;
+    ClientToScreen(window, &screen);
+    SetCursorPos(screen.x, screen.y);
+    LPARAM where = MAKELPARAM(at.x, at.y);
+    PostMessageA(window, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, keys | (right ? MK_RBUTTON : MK_LBUTTON), where);
+    PostMessageA(window, right ? WM_RBUTTONUP : WM_LBUTTONUP, keys, where);
+}
+
+// click-item <list> <index> [ctrl|right]
+bool ClickItem(const ScriptLine& line, std::string& error)
+{
+    HWND list;
+    if (!Control(int(Number(line.words[1])), list, error))
+        return false;
+    int item = int(Number(line.words[2]));
+    RECT rect{};
+    rect.left = LVIR_LABEL;
+    if (!SendMessageA(list, LVM_GETITEMRECT, item, LPARAM(&rect)))
+        return Fail(error, "the list has no item " + line.words[2]);
+    std::string how = line.words.size() > 3 ? line.words[3] : "";
+    POINT at{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    PostClick(list, at, how == "right", how == "ctrl" ? MK_CONTROL : 0);
+    return true;
+}
+
+bool ClickColumn(const ScriptLine& line, std::string& error)
+{
+    HWND list;
+    if (!Control(int(Number(line.words[1])), list, error))
+        return false;
+    HWND header = HWND(SendMessageA(list, LVM_GETHEADER, 0, 0));
+    RECT rect{};
+    if (!header || !SendMessageA(header, HDM_GETITEMRECT, WPARAM(Number(line.words[2])), LPARAM(&rect)))
+        return Fail(error, "the list has no column " + line.words[2]);
+    PostClick(header, POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2}, false, 0);
+    return true;
+}
+
+bool ClickTab(const ScriptLine& line, std::string& error)
+{
+    HWND tab;
+    if (!Control(int(Number(line.words[1])), tab, error))
+        return false;
+    RECT rect{};
+    if (!SendMessageA(tab, TCM_GETITEMRECT, WPARAM(Number(line.words[2])), LPARAM(&rect)))
+        return Fail(error, "the tab control has no tab " + line.words[2]);
+    PostClick(tab, POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2}, false, 0);
+    return true;
+}
+
+BOOL CALLBACK MatchMenu(HWND window, LPARAM parameter)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char className[16] = "";
+    GetClassNameA(window, className, sizeof className);
+    if (process != GetCurrentProcessId() || strcmp(className, "#32768") != 0 || !IsWindowVisible(window))
+        return TRUE;
+    *reinterpret_cast<HWND*>(parameter) = window;
+    return FALSE;
+}
+
+// menu <choose|cancel> [timeout]: waits for a pop-up menu, reports its entries and either
+// chooses the first entry or closes the menu, both by keys as a person would.
+bool PopupMenu(const ScriptLine& line, std::string& error)
+{
+    HWND menuWindow = nullptr;
+    if (!WaitFor(TimeoutArgument(line, 2), [&] {
+            menuWindow = nullptr;
+            EnumWindows(MatchMenu, LPARAM(&menuWindow));
+            return menuWindow != nullptr;
+        }))
+        return Fail(error, "no menu appeared");
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(menuWindow, MN_GETHMENU, 0, 0, SMTO_NORMAL, SendTimeout, &result);
+    HMENU menu = HMENU(result);
+    int count = menu ? GetMenuItemCount(menu) : 0;
+    for (int index = 0; index < count; ++index) {
+        char text[256] = "";
+        GetMenuStringA(menu, index, text, sizeof text, MF_BYPOSITION);
+        UINT state = GetMenuState(menu, index, MF_BYPOSITION);
+        Say("script: menu entry %u \"%s\"%s", GetMenuItemID(menu, index), text,
+            state & (MF_GRAYED | MF_DISABLED) ? " [greyed]" : "");
+    }
+    bool choose = line.words[1] == "choose";
+    if (choose) {
+        PostMessageA(menuWindow, WM_KEYDOWN, VK_DOWN, 0);
+        PostMessageA(menuWindow, WM_KEYDOWN, VK_RETURN, 0);
+    } else {
+        PostMessageA(menuWindow, WM_KEYDOWN, VK_ESCAPE, 0);
+    }
+    if (!WaitFor(DefaultTimeout, [&] { return !IsWindow(menuWindow) || !IsWindowVisible(menuWindow); }))
+        return Fail(error, "the menu stayed");
+    return true;
+}
+
+// A picture of the whole display, taken by ImageMagick's import (a Unix program, started
+// detached): the command waits until the file is complete.
+bool Snapshot(const ScriptLine& line, std::string& error)
+{
+    const std::string& unixPath = line.words[1];
+    std::string windowsPath = "Z:" + unixPath;
+    for (char& c : windowsPath)
+        if (c == '/')
+            c = '\\';
+    DeleteFileA(windowsPath.c_str());
+    std::string command = "Z:\\usr\\bin\\import -window root \"" + unixPath + ".part.png\"";
+    std::string part = windowsPath + ".part.png";
+    DeleteFileA(part.c_str());
+    std::vector<char> text(command.begin(), command.end());
+    text.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return Fail(error, "import could not be started");
+    if (process.hProcess)
+        CloseHandle(process.hProcess);
+    if (process.hThread)
+        CloseHandle(process.hThread);
+    // import writes its file in one go at the end; a size that stays put means it is done.
+    LONGLONG last = -1;
+    if (!WaitFor(20000, [&] {
+            WIN32_FILE_ATTRIBUTE_DATA data;
+            if (!GetFileAttributesExA(part.c_str(), GetFileExInfoStandard, &data))
+                return false;
+            LONGLONG size = (LONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+            bool settled = size > 0 && size == last;
+            last = size;
+            return settled;
+        }))
+        return Fail(error, "no picture was written");
+    if (!MoveFileA(part.c_str(), windowsPath.c_str()))
+        return Fail(error, "the picture could not be renamed");
+    Say("script: snapshot %s", unixPath.c_str());
+    return true;
+}
+
 bool Run(const ScriptLine& line, std::string& error)
 {
     const std::string& name = line.words[0];
+    if (name == "answer-box")
+        return AnswerBox(line, error);
+    if (name == "list")
+        return ListRows(line, error);
+    if (name == "tree")
+        return TreeItems(line, error);
+    if (name == "size")
+        return WindowSize(error);
+    if (name == "state")
+        return ControlState(line, error);
+    if (name == "click-item")
+        return ClickItem(line, error);
+    if (name == "click-column")
+        return ClickColumn(line, error);
+    if (name == "click-tab")
+        return ClickTab(line, error);
+    if (name == "select-folder")
+        return SelectFolder(line, error);
+    if (name == "snapshot")
+        return Snapshot(line, error);
+    if (name == "menu")
+        return PopupMenu(line, error);
     if (name == "wait-window")
         return WaitWindow(line, error);
     if (name == "wait-dialog")

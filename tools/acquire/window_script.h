@@ -12,6 +12,19 @@
 //   settext <id> <text>                         set a control's text
 //   send <id> <message> <wparam> <lparam>       send a message (id 0: the current window)
 //   post <id> <message> <wparam> <lparam>       post a message likewise
+//   answer-box <button> [timeout ms]            wait for a message box, report it, press a button
+//                                               (1 OK, 6 Yes, 7 No)
+//   list <id>                                   report a list view's columns and rows
+//   tree <id>                                   report a tree view's items, the selected one marked
+//   select-folder <id> <text>                   select the tree item with this text
+//   size                                        report the current window's size and position
+//   state <id>                                  report whether a control is enabled, and its text
+//   click-item <id> <index> [ctrl|right]        click a list view item with the mouse
+//   click-column <id> <column>                  click a list view's column header
+//   click-tab <id> <index>                      click a tab of a tab control
+//   menu <choose|cancel> [timeout ms]           wait for a pop-up menu, report its entries, then
+//                                               choose the first entry or close it by keys
+//   snapshot <unix path>                        a PNG picture of the whole display (ImageMagick)
 //   sleep <ms>
 //   echo <text>
 // Timeouts default to 10 s. A failed command ends the script and tells the application.

@@ -66,6 +66,9 @@ std::string SourceFolder::AddRealSource(const std::string& sub, const std::strin
     MakeFolders(target);
     CopyInto(BinFolder() + "qrvkbx.ds", target);
     CopyInto(BinFolder() + "qrvkbxr.dll", target);
+    // The protocol library, when it is built: the source finds it beside itself.
+    if (FileExists(BinFolder() + "qrvxpmns.dll"))
+        CopyInto(BinFolder() + "qrvxpmns.dll", target);
     WriteFileText(target + "qrvcofig.ini", "[TWAIN]\r\nDriverName=" + driverName + "\r\nRegKey=Orvel\r\n");
     return target;
 }

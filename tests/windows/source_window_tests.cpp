@@ -1,0 +1,680 @@
+// The source window end to end: the real qrvkbx.ds, opened by the project's manager for
+// twacquire, connects to the device simulator on loopback, and twacquire's window script works
+// the window as a person would. Each test is one flow through many steps; each keeps a picture
+// of the display beside the test executable.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "device/config_store.h"
+#include "tests/windows/support/device_simulator.h"
+#include "tests/windows/support/twain_tools.h"
+
+namespace {
+
+const char* const DriverName = "Window Orvel";
+
+// Each line of wanted appears in text, in this order.
+::testing::AssertionResult LinesInOrder(const std::string& text, const std::vector<std::string>& wanted)
+{
+    std::vector<std::string> lines = Lines(text);
+    int at = 0;
+    for (const std::string& line : wanted) {
+        int found = LineIndex(lines, line, at);
+        if (found < 0)
+            return ::testing::AssertionFailure() << "missing, or out of order: " << line << "\nin:\n" << text;
+        at = found + 1;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+int Count(const std::string& text, const std::string& part)
+{
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+struct WindowSize {
+    int width = 0, height = 0, left = 0, top = 0;
+};
+
+// The "script: window W x H at X,Y" lines, in order.
+std::vector<WindowSize> Sizes(const std::string& output)
+{
+    std::vector<WindowSize> sizes;
+    for (const std::string& line : Lines(output)) {
+        WindowSize size;
+        if (sscanf(line.c_str(), "script: window %d x %d at %d,%d", &size.width, &size.height, &size.left,
+                   &size.top) == 4)
+            sizes.push_back(size);
+    }
+    return sizes;
+}
+
+std::string TestName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
+
+class SourceWindowFlow : public ::testing::Test {
+protected:
+    SourceWindowFlow()
+        : regKey_("QrvWindow" + TestName()),
+          userTree_(HKEY_CURRENT_USER, "SOFTWARE\\Vantrel\\" + regKey_),
+          machineTree_(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vantrel\\" + regKey_)
+    {
+    }
+
+    // The real source with its INI file; extra lines go into section "TWAIN".
+    void Install(const std::string& extraIni = "")
+    {
+        std::string folder = sources.AddRealSource("orvel", DriverName);
+        WriteFileText(folder + "qrvcofig.ini",
+                      std::string("[TWAIN]\r\nDriverName=") + DriverName + "\r\nRegKey=" + regKey_ + "\r\n" + extraIni);
+    }
+    std::string CommonPath() const { return "SOFTWARE\\Vantrel\\" + regKey_ + "\\Common"; }
+    std::string DeviceListPath() const { return "Software\\Vantrel\\" + regKey_ + "\\Common\\Server"; }
+    std::string SettingsPath() const { return "SOFTWARE\\Vantrel\\" + regKey_ + "\\TWAIN\\Sylvane"; }
+
+    void SetAddress(const std::string& address) { SetRegistryString(HKEY_CURRENT_USER, CommonPath(), "Server Address", address); }
+    void SetPort(int port) { SetRegistryString(HKEY_LOCAL_MACHINE, CommonPath(), "HttpPort", std::to_string(port)); }
+
+    // The saved options with a logon, as "&Save" would leave them.
+    void SaveLogon(const std::string& user, const std::string& password)
+    {
+        StorageSettingsRecord record{};
+        record.resolutionChoice = 1024;
+        record.pageRangeChoice = 1019;
+        record.pixelTypeChoice = 1013;
+        record.sortColumn = 1;
+        strncpy(record.selectedUser, user.c_str(), sizeof record.selectedUser - 1);
+        uint8_t plain[sizeof record.password] = {};
+        memcpy(plain, password.c_str(), std::min(password.size(), sizeof plain));
+        for (size_t i = 0; i < sizeof plain; ++i)
+            record.password[i] = uint8_t(~plain[i]);
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, SettingsPath().c_str(), 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS, nullptr, &key, nullptr));
+        RegSetValueExA(key, "SB Mode", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&record), sizeof record);
+        RegCloseKey(key);
+    }
+
+    bool ReadSettings(StorageSettingsRecord& record)
+    {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsPath().c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return false;
+        DWORD size = sizeof record;
+        bool read = RegQueryValueExA(key, "SB Mode", nullptr, nullptr, reinterpret_cast<BYTE*>(&record), &size) ==
+                        ERROR_SUCCESS &&
+                    size == sizeof record;
+        RegCloseKey(key);
+        return read;
+    }
+
+    // The script line that keeps a picture of the display as this test's artefact.
+    std::string Snapshot(const std::string& step = "")
+    {
+        return "snapshot \"" + UnixPath(ExeFolder()) + "source_window_" + TestName() + step + ".png\"\n";
+    }
+
+    ProgramRun Acquire(const std::string& script)
+    {
+        WriteFileText(work / "script.txt", script);
+        std::string out = work.path().substr(0, work.path().size() - 1);
+        ProgramRun run = RunAcquire(std::string("--source \"") + DriverName + "\" --timeout 120 --script \"" +
+                                        work / "script.txt" + "\" --out \"" + out + "\"",
+                                    work.path(), 180000);
+        EXPECT_TRUE(run.finished) << run.output;
+        EXPECT_EQ(0, Count(run.output, "script: line")) << run.output;
+        EXPECT_EQ(0, Count(run.output, "Application error.")) << run.output;
+        return run;
+    }
+
+    SourceFolder sources;
+    TempFolder work{"qwin"};
+
+private:
+    std::string regKey_;
+    ScopedRegistryTree userTree_;
+    ScopedRegistryTree machineTree_;
+};
+
+// The source window, known by its tab control (the wait window of a request has the same caption).
+const char* const WaitForWindow = "wait-dialog 1071 60000\n";
+
+}  // namespace
+
+// A saved logon connects without a dialog; the folders, sub-folders and documents show with
+// their columns; every column sorts both ways; the information tab shrinks the window around
+// its page and the browser tab brings the size back, the top-left corner staying put.
+TEST_F(SourceWindowFlow, SavedLogonShowsFoldersAndDocumentsSortsAndSwitchesTabs)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install();
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    SaveLogon("001:Alice Archer", "");
+
+    ProgramRun run = Acquire(std::string(WaitForWindow) +
+                             "tree 1000\n"
+                             "list 1001\n"
+                             "state 1031\n"
+                             "size\n"
+                             "click-column 1001 0\nsleep 300\nlist 1001\n"
+                             "click-column 1001 0\nsleep 300\nlist 1001\n"
+                             "click-column 1001 2\nsleep 300\nlist 1001\n"
+                             "click-column 1001 2\nsleep 300\nlist 1001\n"
+                             "click-column 1001 1\nsleep 300\nlist 1001\n"
+                             "state 1031\n"
+                             "select-folder 1000 Scans\n"
+                             "tree 1000\nlist 1001\n" +
+                             Snapshot() +
+                             "click-column 1001 1\nsleep 300\nlist 1001\n"
+                             "click-item 1001 2\nsleep 500\n"
+                             "tree 1000\nlist 1001\n"
+                             "click-tab 1071 1\nsleep 500\n"
+                             "size\n"
+                             "state 1053\nstate 1054\nstate 1055\n" +
+                             Snapshot("_information") +
+                             "click-tab 1071 0\nsleep 500\n"
+                             "size\n"
+                             "click 2\n");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    // No logon or settings dialog was needed.
+    EXPECT_EQ(0, Count(run.output, "script: box")) << run.output;
+    EXPECT_TRUE(LinesInOrder(run.output, {
+        "script: folder Inbox [selected]",
+        "script: folder Scans",
+        "script: list 1001: 4 rows, columns Subject | Time | Pages",
+        // Time, newest first, is the saved sort.
+        "script: row 0: ITU pages 5-8 (T.6) | 2024/05/04 13:00:00 | 4",
+        "script: row 1: ITU page 4 (T.6) | 2024/05/03 11:45:00 | 1",
+        "script: row 2: ITU pages 2-3 (T.4 2-D) | 2024/05/02 10:30:00 | 2",
+        "script: row 3: ITU page 1 (T.4 1-D) | 2024/05/01 09:15:00 | 1",
+        "script: control 1031 disabled visible \"&Save\"",
+        // Subject: the greater text first, then the other way.
+        "script: row 0: ITU pages 5-8 (T.6) | 2024/05/04 13:00:00 | 4",
+        "script: row 1: ITU pages 2-3 (T.4 2-D) | 2024/05/02 10:30:00 | 2",
+        "script: row 2: ITU page 4 (T.6) | 2024/05/03 11:45:00 | 1",
+        "script: row 3: ITU page 1 (T.4 1-D) | 2024/05/01 09:15:00 | 1",
+        "script: row 0: ITU page 1 (T.4 1-D) | 2024/05/01 09:15:00 | 1",
+        "script: row 1: ITU page 4 (T.6) | 2024/05/03 11:45:00 | 1",
+        "script: row 2: ITU pages 2-3 (T.4 2-D) | 2024/05/02 10:30:00 | 2",
+        "script: row 3: ITU pages 5-8 (T.6) | 2024/05/04 13:00:00 | 4",
+        // Pages: more pages first, ties by the document id; then the other way.
+        "script: row 0: ITU pages 5-8 (T.6) | 2024/05/04 13:00:00 | 4",
+        "script: row 1: ITU pages 2-3 (T.4 2-D) | 2024/05/02 10:30:00 | 2",
+        "script: row 2: ITU page 1 (T.4 1-D) | 2024/05/01 09:15:00 | 1",
+        "script: row 3: ITU page 4 (T.6) | 2024/05/03 11:45:00 | 1",
+        "script: row 0: ITU page 4 (T.6) | 2024/05/03 11:45:00 | 1",
+        "script: row 1: ITU page 1 (T.4 1-D) | 2024/05/01 09:15:00 | 1",
+        "script: row 2: ITU pages 2-3 (T.4 2-D) | 2024/05/02 10:30:00 | 2",
+        "script: row 3: ITU pages 5-8 (T.6) | 2024/05/04 13:00:00 | 4",
+        // Time again: a column other than the sort column sorts in the normal order.
+        "script: row 0: ITU pages 5-8 (T.6) | 2024/05/04 13:00:00 | 4",
+        "script: row 3: ITU page 1 (T.4 1-D) | 2024/05/01 09:15:00 | 1",
+        "script: control 1031 enabled visible \"&Save\"",
+        // A folder record becomes a sub-folder in the tree and a list item without pages,
+        // folders before documents.
+        "script: folder Inbox",
+        "script: folder Scans [selected]",
+        "script: folder   Archive",
+        "script: list 1001: 3 rows, columns Subject | Time | Pages",
+        "script: row 0: Archive | 2024/04/30 18:00:00 | ",
+        "script: row 1: ITU pages 1-8 (JBIG) | 2024/05/06 15:30:00 | 8",
+        "script: row 2: ITU page 1 (T.4 1-D, standard) | 2024/05/05 14:15:00 | 1",
+        // Reversed: everything the other way, folders last.
+        "script: row 0: ITU page 1 (T.4 1-D, standard) | 2024/05/05 14:15:00 | 1",
+        "script: row 1: ITU pages 1-8 (JBIG) | 2024/05/06 15:30:00 | 8",
+        "script: row 2: Archive | 2024/04/30 18:00:00 | ",
+        // A click on the folder item opens that folder.
+        "script: folder   Archive [selected]",
+        "script: list 1001: 1 rows, columns Subject | Time | Pages",
+        "script: row 0: ITU page 7 (T.6, standard) | 2024/05/07 16:45:00 | 1",
+        "script: control 1053 enabled visible \"Window Orvel\"",
+        "script: control 1054 enabled visible \"Version 1.3.9\"",
+        "the source asks to be closed (MSG_CLOSEDSREQ)",
+        "source disabled",
+        "source closed",
+    }));
+    // The sub-folder was added once, though its folder was listed twice.
+    EXPECT_EQ(1, Count(run.output, "script: folder   Archive [selected]"));
+    std::vector<WindowSize> sizes = Sizes(run.output);
+    ASSERT_EQ(3u, sizes.size()) << run.output;
+    EXPECT_LT(sizes[1].width, sizes[0].width);
+    EXPECT_LT(sizes[1].height, sizes[0].height);
+    EXPECT_EQ(sizes[0].width, sizes[2].width);
+    EXPECT_EQ(sizes[0].height, sizes[2].height);
+    for (const WindowSize& size : sizes) {
+        EXPECT_EQ(sizes[0].left, size.left);
+        EXPECT_EQ(sizes[0].top, size.top);
+    }
+}
+
+// A saved logon with a wrong password: the device's 807 is shown, then the logon dialog opens
+// with the saved user and an empty password, and the right password connects. "Select &user"
+// switches users, a confirmed logon enables "&Save", which stores the logon with the password
+// inverted; a failed switch cancelled in the dialog brings the previous user back.
+TEST_F(SourceWindowFlow, WrongPasswordThenRightOneAndSwitchingUsers)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install();
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    SaveLogon("002:Bob Baker", "wrong");
+
+    ProgramRun run = Acquire("answer-box 1 60000\n"
+                             "wait-dialog 1038\n"
+                             "state 0\nstate 1038\nstate 1036\n"
+                             "settext 1036 secret\n"
+                             "click 1\n" +
+                             std::string(WaitForWindow) +
+                             "tree 1000\nlist 1001\n"
+                             "state 1031\n"
+                             // Another user: Alice, without a password.
+                             "click 1002\n"
+                             "wait-dialog 1038\n"
+                             "select 1038 0\n"
+                             "settext 1036 \"\"\n"
+                             "click 1\n"
+                             "wait-dialog 1071\n"
+                             "sleep 500\n"
+                             "tree 1000\nlist 1001\n"
+                             "state 1031\n"
+                             "click 1031\nsleep 300\nstate 1031\n" +
+                             Snapshot() +
+                             // Bob with a wrong password, then Cancel: Alice comes back.
+                             "click 1002\n"
+                             "wait-dialog 1038\n"
+                             "select 1038 1\n"
+                             "settext 1036 nope\n"
+                             "click 1\n"
+                             "answer-box 1\n"
+                             "wait-dialog 1038\n"
+                             "state 1038\n"
+                             "click 2\n"
+                             "wait-dialog 1071\n"
+                             "sleep 500\n"
+                             "tree 1000\n"
+                             "click 2\n");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_TRUE(LinesInOrder(run.output, {
+        "script: box [Window Orvel] Authentication failed.(Error Code:807) (owner: none) -> 1",
+        "script: control 0 enabled visible \"Logon\"",
+        "script: control 1038 enabled visible \"002:Bob Baker\"",
+        "script: control 1036 enabled visible \"\"",  // a saved password is never shown
+        "script: folder Fax [selected]",
+        "script: row 0: ITU page 3 (T.4 2-D) | 2024/05/09 09:10:00 | 1",
+        "script: row 1: ITU page 2 (JBIG, standard) | 2024/05/08 08:00:00 | 1",
+        "script: control 1031 enabled visible \"&Save\"",
+        "script: folder Inbox [selected]",
+        "script: folder Scans",
+        "script: list 1001: 4 rows, columns Subject | Time | Pages",
+        "script: control 1031 enabled visible \"&Save\"",
+        "script: control 1031 disabled visible \"&Save\"",
+        "script: box [Window Orvel] Authentication failed.(Error Code:807) (owner: none) -> 1",
+        "script: control 1038 enabled visible \"002:Bob Baker\"",
+        "script: folder Inbox [selected]",
+        "the source asks to be closed (MSG_CLOSEDSREQ)",
+        "source closed",
+    }));
+    EXPECT_EQ(2, Count(run.output, "script: box")) << run.output;
+    // The saved logon: Alice, the empty password stored inverted.
+    StorageSettingsRecord record{};
+    ASSERT_TRUE(ReadSettings(record));
+    EXPECT_STREQ("001:Alice Archer", record.selectedUser);
+    for (uint8_t byte : record.password)
+        EXPECT_EQ(0xFF, byte);
+    // Bob's listing with the wrong password went out twice (saved, then typed), with the right
+    // one once.
+    std::string requests = device.Requests();
+    EXPECT_EQ(1, Count(requests, "<PASSWORD>wrong</PASSWORD>"));
+    EXPECT_EQ(1, Count(requests, "<PASSWORD>nope</PASSWORD>"));
+    EXPECT_LE(1, Count(requests, "<PASSWORD>secret</PASSWORD>"));
+}
+
+// No address: the settings dialog opens; "&Search" (the search tool is not installed here, so it
+// cannot start) opens the device list filled from the registry; the chosen device's address is
+// stored with OK. With no saved logon the logon dialog follows. "Sele&ct Orvel" later drops the
+// saved logon and connects again.
+TEST_F(SourceWindowFlow, NoAddressSettingsDeviceListThenAnotherDevice)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install();
+    SetPort(device.port());
+    SaveLogon("003:Carol Chen", "");
+    // Type "1" is offered; type "2" is not; the fourth entry has no address and ends the list.
+    const std::pair<const char*, const char*> values[] = {
+        {"1t", "1"}, {"1", "127.0.0.1"}, {"1n", "Orvel Simulator"},
+        {"2t", "2"}, {"2", "127.0.0.2"}, {"2n", "Other kind"},
+        {"3t", "1"}, {"3", "127.0.0.3"}, {"3n", "Second Orvel"},
+        {"4t", "1"}, {"4n", "No address"},
+        {"5t", "1"}, {"5", "127.0.0.5"}, {"5n", "After the gap"},
+    };
+    for (const auto& value : values)
+        SetRegistryString(HKEY_CURRENT_USER, DeviceListPath(), value.first, value.second);
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, DeviceListPath().c_str(), 0, KEY_WRITE, &key));
+    DWORD count = 5;
+    RegSetValueExA(key, "Index", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
+    RegCloseKey(key);
+
+    ProgramRun run = Acquire("wait-dialog 1050 60000\n"
+                             "state 0\nstate 1050\nstate 1065\n"
+                             "click 1039\n"
+                             "wait-dialog 1047\n"
+                             "state 0\n"
+                             "list 1047\n" +
+                             Snapshot("_device_list") +
+                             "select 1047 0\n"
+                             "click 1049\n"
+                             "wait-dialog 1050\n"
+                             "state 1050\n"
+                             "click 1\n"
+                             // Carol's saved logon connects at once.
+                             + std::string(WaitForWindow) +
+                             "tree 1000\nlist 1001\n"
+                             // Another device (the same one): the saved logon is dropped, so the
+                             // logon dialog asks.
+                             "click 1037\n"
+                             "wait-dialog 1050\n"
+                             "state 1050\n"
+                             "click 1\n"
+                             "wait-dialog 1038\n"
+                             "state 1038\n"
+                             "select 1038 0\n"
+                             "click 1\n"
+                             "wait-dialog 1071\n"
+                             "sleep 500\n"
+                             "tree 1000\nlist 1001\n" +
+                             Snapshot() +
+                             "click 2\n");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_TRUE(LinesInOrder(run.output, {
+        "script: control 0 enabled visible \"Orvel setting\"",
+        "script: control 1050 enabled visible \"\"",
+        "script: control 1065 enabled visible \"Ex.(192.168.1.10)\"",
+        "script: control 0 enabled visible \"Orvel select\"",
+        "script: list 1047: 2 rows, columns IP Address | Apparatus name",
+        "script: row 0: 127.0.0.1 | Orvel Simulator",
+        "script: row 1: 127.0.0.3 | Second Orvel",
+        "script: control 1050 enabled visible \"127.0.0.1\"",
+        "script: folder Empty [selected]",
+        "script: list 1001: 0 rows, columns Subject | Time | Pages",
+        "script: control 1050 enabled visible \"127.0.0.1\"",
+        // No saved user any more: the first entry is preselected.
+        "script: control 1038 enabled visible \"001:Alice Archer\"",
+        "script: folder Inbox [selected]",
+        "script: list 1001: 4 rows, columns Subject | Time | Pages",
+        "source closed",
+    }));
+    EXPECT_EQ(0, Count(run.output, "script: box")) << run.output;
+    std::string address;
+    ASSERT_TRUE(GetRegistryString(HKEY_CURRENT_USER, CommonPath(), "Server Address", address));
+    EXPECT_EQ("127.0.0.1", address);
+    StorageSettingsRecord record{};
+    ASSERT_TRUE(ReadSettings(record));
+    EXPECT_STREQ("", record.selectedUser);
+}
+
+// Every cancelled connection ends in the close request and the window is never shown: the
+// settings dialog without an address, the logon dialog without a saved logon, and a device
+// that refuses the connection (its message, then the settings dialog, cancelled).
+TEST_F(SourceWindowFlow, CancelledConnectionsEndInTheCloseRequest)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install();
+    SetPort(device.port());
+
+    ProgramRun settings = Acquire("wait-dialog 1050 60000\n"
+                                  "click 2\n");
+    EXPECT_TRUE(LinesInOrder(settings.output, {"the source asks to be closed (MSG_CLOSEDSREQ)", "source disabled",
+                                               "source closed"}));
+
+    SetAddress("127.0.0.1");
+    ProgramRun logon = Acquire("wait-dialog 1038 60000\n" + Snapshot("_logon") + "click 2\n");
+    EXPECT_TRUE(LinesInOrder(logon.output, {"the source asks to be closed (MSG_CLOSEDSREQ)", "source disabled",
+                                            "source closed"}));
+
+    device.Stop();
+    ProgramRun refused = Acquire("answer-box 1 60000\n"
+                                 "wait-dialog 1050\n"
+                                 "click 2\n");
+    EXPECT_TRUE(LinesInOrder(refused.output, {
+        "script: box [Window Orvel] Unable to connect the scanner. (owner: none) -> 1",
+        "the source asks to be closed (MSG_CLOSEDSREQ)",
+        "source disabled",
+        "source closed",
+    }));
+    for (const ProgramRun* run : {&settings, &logon, &refused}) {
+        EXPECT_EQ(0u, run->exitCode) << run->output;
+        // The source window itself never appeared.
+        EXPECT_EQ(0, Count(run->output, "script: list")) << run->output;
+    }
+}
+
+// Deleting: one document with the question answered No, then Yes; two documents at once, No
+// then Yes; the context menu's "&Delete", greyed for a folder. The simulator's storage is
+// listed again at the end.
+TEST_F(SourceWindowFlow, DeletesOneAndSeveralDocumentsAfterAsking)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install();
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    SaveLogon("001:Alice Archer", "");
+    const std::string deleteKey = "post 1001 0x100 0x2E 0\n";  // WM_KEYDOWN VK_DELETE
+
+    ProgramRun run = Acquire(std::string(WaitForWindow) +
+                             "click-item 1001 0\nsleep 300\n" + deleteKey +
+                             "answer-box 7\n"
+                             "list 1001\n" + deleteKey +
+                             "answer-box 6\n"
+                             "sleep 500\nlist 1001\n"
+                             "click-item 1001 0\nclick-item 1001 2 ctrl\nsleep 300\n" + deleteKey +
+                             "answer-box 7\n"
+                             "list 1001\n" + deleteKey +
+                             "answer-box 6\n"
+                             "sleep 500\nlist 1001\n"
+                             "select-folder 1000 Scans\nsleep 300\n"
+                             "list 1001\n"
+                             "click-item 1001 0 right\n"
+                             "menu cancel\n"
+                             "click-item 1001 1 right\n"
+                             "menu choose\n"
+                             "answer-box 6\n"
+                             "sleep 500\nlist 1001\n" +
+                             Snapshot() +
+                             "click 1009\nsleep 300\nlist 1001\n"
+                             "select-folder 1000 Inbox\nsleep 300\nlist 1001\n"
+                             "click 2\n");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_TRUE(LinesInOrder(run.output, {
+        "script: box [Window Orvel] Are you sure you want to delete 'ITU pages 5-8 (T.6)'? (owner: Window Orvel) -> 7",
+        "script: list 1001: 4 rows, columns Subject | Time | Pages",
+        "script: box [Window Orvel] Are you sure you want to delete 'ITU pages 5-8 (T.6)'? (owner: Window Orvel) -> 6",
+        "script: list 1001: 3 rows, columns Subject | Time | Pages",
+        "script: row 0: ITU page 4 (T.6) | 2024/05/03 11:45:00 | 1",
+        "script: box [Window Orvel] Are you sure you want to delete these 2 files? (owner: Window Orvel) -> 7",
+        "script: list 1001: 3 rows, columns Subject | Time | Pages",
+        "script: box [Window Orvel] Are you sure you want to delete these 2 files? (owner: Window Orvel) -> 6",
+        "script: list 1001: 1 rows, columns Subject | Time | Pages",
+        "script: row 0: ITU pages 2-3 (T.4 2-D) | 2024/05/02 10:30:00 | 2",
+        "script: row 0: Archive | 2024/04/30 18:00:00 | ",
+        "script: menu entry 40004 \"&Delete\" [greyed]",
+        "script: menu entry 40004 \"&Delete\"",
+        "script: box [Window Orvel] Are you sure you want to delete 'ITU pages 1-8 (JBIG)'? (owner: Window Orvel) -> 6",
+        "script: list 1001: 2 rows, columns Subject | Time | Pages",
+        "script: row 1: ITU page 1 (T.4 1-D, standard) | 2024/05/05 14:15:00 | 1",
+        "script: list 1001: 2 rows, columns Subject | Time | Pages",
+        "script: list 1001: 1 rows, columns Subject | Time | Pages",
+        "script: row 0: ITU pages 2-3 (T.4 2-D) | 2024/05/02 10:30:00 | 2",
+        "source closed",
+    }));
+    std::string requests = device.Requests();
+    EXPECT_EQ(4, Count(requests, "<COMMAND>DELETE</COMMAND>")) << requests;
+    for (const char* id : {"00001003", "00001002", "00001000", "00001005"})
+        EXPECT_EQ(1, Count(requests, std::string("<DOCUMENTID>") + id + "</DOCUMENTID><OWNER>")) << id << requests;
+}
+
+// Hostile answers: names longer than the tables' fields, more folders than the folder table
+// holds, thousands of documents, characters the code page lacks. The window shows what fits,
+// sorts, and closes as usual.
+TEST_F(SourceWindowFlow, OverlongNamesAndThousandsOfRowsShowWhatFits)
+{
+    const std::string longFolder(200, 'F');
+    const std::string longSubject(300, 'S');
+    CustomStorage storage(
+        "<storage name=\"Orvel Simulator\" type=\"1\">\n"
+        "  <user id=\"001\" handle=\"1\" name=\"Alice Archer\" password=\"\">\n"
+        "    <folder id=\"00000100\" name=\"" + longFolder + "\">\n"
+        "      <folder id=\"00000101\" name=\"Sub\" timestamp=\"2024/04/01 08:00:00\"/>\n"
+        "      <document id=\"00002000\" subject=\"" + longSubject + "\" timestamp=\"2024/06/01 10:00:00\" pages=\"3\"/>\n"
+        "      <document id=\"00002001\" subject=\"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\" timestamp=\"2024/06/02 10:00:00\" pages=\"1\"/>\n"
+        "    </folder>\n"
+        "  </user>\n"
+        "</storage>\n");
+    DeviceSimulator device({"--extra-folders", "150", "--extra-documents", "3000"}, storage.unixPath());
+    ASSERT_TRUE(device.started());
+    Install();
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    SaveLogon("001:Alice Archer", "");
+
+    ProgramRun run = Acquire(std::string(WaitForWindow) +
+                             "tree 1000\n"
+                             "list 1001\n"
+                             "click-column 1001 2\nsleep 1000\n"
+                             "list 1001\n" +
+                             Snapshot() +
+                             "click 2\n");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    const std::string folder40(40, 'F'), subject40(40, 'S');
+    EXPECT_TRUE(LinesInOrder(run.output, {
+        "script: folder " + folder40 + " [selected]",
+        "script: folder Folder 001",
+        "script: folder Folder 099",
+        // By time: the folder first, then the newest documents.
+        "script: list 1001: 3003 rows, columns Subject | Time | Pages",
+        "script: row 0: Sub | 2024/04/01 08:00:00 | ",
+        "script: row 1: ??? | 2024/06/02 10:00:00 | 1",
+        "script: row 2: " + subject40 + " | 2024/06/01 10:00:00 | 3",
+        // By pages: the folder first, then the most pages, ties by document id.
+        "script: list 1001: 3003 rows, columns Subject | Time | Pages",
+        "script: row 0: Sub | 2024/04/01 08:00:00 | ",
+        "script: row 1: Document 00009 | 2024/01/01 00:00:08 | 9",
+        "script: row 2: Document 00018 | 2024/01/01 00:00:17 | 9",
+        "source closed",
+    }));
+    EXPECT_EQ(2, Count(run.output, ": " + subject40 + " | 2024/06/01 10:00:00 | 3"));
+    // The folder table is full: the sub-folder is listed but gets no place in the tree.
+    EXPECT_EQ(0, Count(run.output, "script: folder Folder 100")) << run.output;
+    EXPECT_EQ(0, Count(run.output, "script: folder   Sub"));
+    // Characters the code page lacks arrive as question marks.
+    EXPECT_EQ(2, Count(run.output, ": ??? | 2024/06/02 10:00:00 | 1"));
+}
+
+// The hiding keys: without the browser page no device is asked and the window has the
+// information page's size; without the information page a single tab; without both an empty
+// tab control in the template's size.
+TEST_F(SourceWindowFlow, HidingKeysLeaveOutTheirPages)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    SaveLogon("001:Alice Archer", "");
+    // TCM_GETITEMCOUNT, then the close box's command.
+    const std::string tabs = "send 1071 0x1304 0 0\n";
+    const std::string close = "send 0 0x0111 2 0\n";
+
+    Install("InvisibleWEB=1\r\n");
+    ProgramRun information = Acquire(std::string(WaitForWindow) + tabs + "size\nstate 1053\nstate 1055\n" +
+                                     Snapshot("_information_only") + close);
+    EXPECT_EQ(0, device.RequestCount());
+    EXPECT_TRUE(LinesInOrder(information.output, {
+        "script: answer 1",
+        "script: control 1053 enabled visible \"Window Orvel\"",
+        "script: control 1055 enabled visible \"Copyright (C) VANTREL WORKS,LTD.\"",
+        "the source asks to be closed (MSG_CLOSEDSREQ)",
+        "source closed",
+    }));
+
+    Install("InvisibleINFO=1\r\n");
+    ProgramRun browser = Acquire(std::string(WaitForWindow) + tabs + "size\nlist 1001\n" + close);
+    EXPECT_LT(0, device.RequestCount());
+    EXPECT_TRUE(LinesInOrder(browser.output, {
+        "script: answer 1",
+        "script: list 1001: 4 rows, columns Subject | Time | Pages",
+        "source closed",
+    }));
+
+    Install("InvisibleWEB=1\r\nInvisibleINFO=1\r\n");
+    ProgramRun neither = Acquire(std::string(WaitForWindow) + tabs + "size\n" + close);
+    EXPECT_TRUE(LinesInOrder(neither.output, {"script: answer 0", "source closed"}));
+
+    std::vector<WindowSize> informationSize = Sizes(information.output);
+    std::vector<WindowSize> browserSize = Sizes(browser.output);
+    std::vector<WindowSize> templateSize = Sizes(neither.output);
+    ASSERT_EQ(1u, informationSize.size());
+    ASSERT_EQ(1u, browserSize.size());
+    ASSERT_EQ(1u, templateSize.size());
+    EXPECT_LT(informationSize[0].width, templateSize[0].width);
+    EXPECT_LT(informationSize[0].height, templateSize[0].height);
+    EXPECT_GT(browserSize[0].width, templateSize[0].width);
+    // Each window is centred on the work area.
+    RECT work;
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    for (const WindowSize& size : {informationSize[0], browserSize[0], templateSize[0]}) {
+        EXPECT_NEAR((work.right - size.width) / 2, size.left, 1);
+        EXPECT_NEAR((work.bottom - size.height) / 2, size.top, 1);
+    }
+}
+
+// Japanese names in the device's code page (932, run under LC_ALL=ja_JP.UTF-8 by its own test
+// command): folders, users and subjects show as the device named them and sort as text.
+TEST_F(SourceWindowFlow, JapaneseNamesInTheCodePage)
+{
+    if (GetACP() != 932)
+        GTEST_SKIP() << "needs the Japanese code page (its own run sets LC_ALL=ja_JP.UTF-8)";
+    auto ansi = [](const wchar_t* text) {
+        char buffer[256] = "";
+        WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, sizeof buffer, nullptr, nullptr);
+        return std::string(buffer);
+    };
+    // Folder "受信箱", user "山田", subjects "請求書" and "見積書".
+    CustomStorage storage(
+        "<storage name=\"Orvel Simulator\" type=\"1\">\n"
+        "  <user id=\"007\" handle=\"7\" name=\"\xE5\xB1\xB1\xE7\x94\xB0\" password=\"\">\n"
+        "    <folder id=\"00000700\" name=\"\xE5\x8F\x97\xE4\xBF\xA1\xE7\xAE\xB1\">\n"
+        "      <document id=\"00007000\" subject=\"\xE8\xAB\x8B\xE6\xB1\x82\xE6\x9B\xB8\" timestamp=\"2024/07/01 10:00:00\" pages=\"2\"/>\n"
+        "      <document id=\"00007001\" subject=\"\xE8\xA6\x8B\xE7\xA9\x8D\xE6\x9B\xB8\" timestamp=\"2024/07/02 10:00:00\" pages=\"1\"/>\n"
+        "    </folder>\n"
+        "  </user>\n"
+        "</storage>\n");
+    DeviceSimulator device({}, storage.unixPath());
+    ASSERT_TRUE(device.started());
+    Install();
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+
+    ProgramRun run = Acquire("wait-dialog 1038 60000\nstate 1038\nclick 1\n" + std::string(WaitForWindow) +
+                             "tree 1000\nlist 1001\n" + Snapshot() + "click 2\n");
+    const std::string folder = ansi(L"\u53D7\u4FE1\u7BB1");
+    const std::string invoice = ansi(L"\u8ACB\u6C42\u66F8");
+    const std::string estimate = ansi(L"\u898B\u7A4D\u66F8");
+    EXPECT_TRUE(LinesInOrder(run.output, {
+        "script: control 1038 enabled visible \"007:" + ansi(L"\u5C71\u7530") + "\"",
+        "script: folder " + folder + " [selected]",
+        "script: row 0: " + estimate + " | 2024/07/02 10:00:00 | 1",
+        "script: row 1: " + invoice + " | 2024/07/01 10:00:00 | 2",
+        "source closed",
+    })) << run.output;
+}
