@@ -5,7 +5,9 @@
 #include "source/capability_store.h"
 #include "source/manager_notifications.h"
 #include "source/page_sequencing.h"
+#include "source/page_strips.h"
 #include "source/source_state.h"
+#include "window/progress_window.h"
 #include "window/source_window.h"
 
 char TransferFileName[256];
@@ -36,9 +38,15 @@ TW_UINT16 OpenSource(pTW_IDENTITY origin, TW_IDENTITY* identity)
     return TWRC_SUCCESS;
 }
 
-// Takes the source window down and gives the application its window back.
+// Takes the source window down and gives the application its window back. A batch still under
+// way ends with it: its progress window goes, and the page file open for strips is let go so
+// that the work directory can be removed with the window.
 void DestroySourceWindow()
 {
+    StopProgress();
+    FreeHeldPage();
+    ClosePageFile();
+    TransferState.PageRowBytes = 0;
     if (SourceWindow) {
         HWND window = SourceWindow;
         SourceWindow = nullptr;

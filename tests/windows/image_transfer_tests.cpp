@@ -754,6 +754,27 @@ TEST_F(ImageTransfer, CancelInTheProgressWindowEndsTheBatchAfterThePageUnderWay)
     EXPECT_FALSE(FileExists(PageFile(2)));
 }
 
+// An application that disables the source in the middle of a page: the progress window goes
+// with the source window and the page file under way is free to be removed.
+TEST_F(ImageTransfer, DisablingInTheMiddleOfAPageEndsItsWindowAndLetsItsFileGo)
+{
+    UseDocument("multipage\\mixed.tif");
+    SetPixelType(0);
+    SetResolutionChangeRequested(false);
+    StartBatch(1, 3, 3);
+    std::vector<uint8_t> buffer(16384);
+    TW_IMAGEMEMXFER strip{};
+    strip.Memory = {TWMF_APPOWNS | TWMF_POINTER, TW_UINT32(buffer.size()), buffer.data()};
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &strip));
+    ASSERT_EQ(StateTransferring, SourceState);
+    ASSERT_NE(nullptr, ProgressState.Window);
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, nullptr));
+    EXPECT_EQ(StateOpen, SourceState);
+    EXPECT_EQ(nullptr, ProgressState.Thread);
+    EXPECT_EQ(nullptr, ProgressState.Window);
+    EXPECT_TRUE(DeleteFileA(PageFile(1).c_str()));
+}
+
 // A later page that cannot be built ends the document with the page builder's message; what
 // was sent stays sent, and nothing is pending.
 TEST_F(ImageTransfer, ALaterPageThatCannotBeBuiltEndsTheDocument)
