@@ -101,10 +101,13 @@ private:
 TEST(Notifications, TheRealSourceAsksToBeClosedWhenItsWindowIsClosed)
 {
     SourceFolder sources;
-    sources.AddRealSource("orvel", "Closing Orvel");
+    std::string folder = sources.AddRealSource("orvel", "Closing Orvel");
+    // Without the browser page nothing connects, so the first window is the source window itself
+    // (known by its tab control), not a dialog asking for the device.
+    WriteFileText(folder + "qrvcofig.ini", "[TWAIN]\r\nDriverName=Closing Orvel\r\nInvisibleWEB=1\r\n");
     TempFolder work;
     WriteFileText(work / "close.txt",
-                  "wait-window * #32770\n"
+                  "wait-dialog 1071 20000\n"
                   "sleep 200\n"
                   "send 0 0x0111 2 0\n");  // WM_COMMAND IDCANCEL: Escape or the close box
     std::string out = work.path().substr(0, work.path().size() - 1);
