@@ -182,6 +182,3 @@ QRV_IMAGE_HANDLER(CieColorHandler)
 
 // Nothing is compressed: every request about JPEG compression succeeds and changes nothing.
 QRV_IMAGE_HANDLER(JpegCompressionHandler) { return TWRC_SUCCESS; }
-
-const TW_ELEMENT8* GetGrayResponse() { return GrayResponse; }
-const TW_ELEMENT8* GetRgbResponse() { return RgbResponse; }

@@ -17,8 +17,3 @@ QRV_IMAGE_HANDLER(GrayResponseHandler);
 QRV_IMAGE_HANDLER(RgbResponseHandler);
 QRV_IMAGE_HANDLER(CieColorHandler);
 QRV_IMAGE_HANDLER(JpegCompressionHandler);
-
-// The response tables the application last set or reset (256 entries each); nothing else in
-// the source reads them.
-const TW_ELEMENT8* GetGrayResponse();
-const TW_ELEMENT8* GetRgbResponse();
