@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The installer package on a fresh Windows (a new Wine prefix of its own, under the build folder):
-# one silent msiexec installs the source, which the project's TWAIN manager then finds; msiexec /x
+# one silent msiexec installs the source, which the project's TWAIN manager then finds and opens
+# (the demo's acquisition, the user closing the source's window); msiexec /x
 # removes every file and key of ours and leaves the user's saved options; an older package
 # followed by this one leaves one product and one copy of the files.
 # Usage: check_package_install.sh PACKAGE WXS BIN_FOLDER TOOLS_FOLDER   (QRV_ARCH: x64 or x86)
@@ -94,6 +95,18 @@ cp "$tools/twacquire.exe" "$tools/$manager" "$work/app/"
 listing=$(cd "$work/app" && QRV_TWAIN_SOURCES= win ./twacquire.exe --list --timeout 30) || fail "twacquire --list exited with $?"
 echo "$listing"
 echo "$listing" | grep -q '^source [0-9]*: "Orvel TWAIN Connector" by "VANTREL WORKS,LTD."' || fail "the manager does not find the installed source"
+
+echo "== the demo's acquisition from the installed source: opened, its window shown, closed by the user"
+cat >"$work/app/user.txt" <<'SCRIPT'
+wait-dialog 1071 20000
+sleep 500
+post 0 0x0010 0 0
+wait-gone 10000
+SCRIPT
+acquisition=$(cd "$work/app" && QRV_TWAIN_SOURCES= win ./twacquire.exe --source "Orvel TWAIN Connector" --mech native \
+  --press-boxes --script user.txt --timeout 40 --out pages) || fail "twacquire exited with $?"
+echo "$acquisition" | tail -n 4
+echo "$acquisition" | grep -q 'the sequence ran without a failure' || fail "the acquisition from the installed source failed"
 
 echo "== msiexec /x (the user's saved options stay)"
 win reg add 'HKCU\SOFTWARE\Vantrel\Orvel\TWAIN\Sylvane' /v 'SB Mode' /t REG_BINARY /d 00040000 /f >/dev/null
