@@ -467,5 +467,14 @@ TEST(SearchTool, RefusalsAreShownAndLeaveTheListAlone)
     EXPECT_EQ(run.exitCode, 2u);
     EXPECT_EQ(run.boxes, std::vector<std::string>{"qrvcofig.ini beside qrvssearch.exe names no product key (RegKey): "
                                                   "there is no device list to write."});
+    WriteFileText(noKey.path() + "qrvcofig.ini", "[TWAIN]\r\nRegKey=QrvSearchTest\r\n[Search]\r\nPort=http\r\n");
+    run = noKey.Run("127.0.0.2");
+    EXPECT_EQ(run.exitCode, 2u);
+    EXPECT_EQ(run.boxes, std::vector<std::string>{"The port \"http\" in qrvcofig.ini is not a port number."});
+    // A product key too long for a registry path: the search runs, the list cannot be written.
+    WriteFileText(noKey.path() + "qrvcofig.ini", "[TWAIN]\r\nRegKey=" + std::string(300, 'k') + "\r\n");
+    run = noKey.Run("--port 9 127.0.0.2");
+    EXPECT_EQ(run.exitCode, 2u);
+    EXPECT_EQ(run.boxes, std::vector<std::string>{"The device list could not be written to the registry."});
     EXPECT_EQ(ReadDeviceList().size(), 5u);
 }
