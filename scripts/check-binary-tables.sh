@@ -22,7 +22,7 @@ exported_names() {
 }
 
 shipped=(qrvkbx.ds qrvkbxr.dll qrvxpmns.dll qrvssearch.exe)
-required=(qrvkbx.ds qrvkbxr.dll)
+required=(qrvkbx.ds qrvkbxr.dll qrvssearch.exe)
 for name in "${required[@]}"; do
   [ -f "$bin/$name" ] || fail "$name was not built"
 done

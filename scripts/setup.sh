@@ -13,6 +13,7 @@ PACKAGES=(
   wine64 fonts-wine xvfb xauth xdotool imagemagick
   googletest libtiff-tools libtiff-dev jbigkit-bin libjbig-dev netpbm libvips-tools
   libpugixml-dev libcpp-httplib-dev libbenchmark-dev dpkg-dev
+  wixl msitools
 )
 
 # 32-bit Wine runs the x86 builds; its package installs whether or not this kernel can run 32-bit

@@ -6,6 +6,9 @@ QRV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QRV_ARCH=${QRV_ARCH:-x64}
 export WINEPREFIX=${QRV_WINEPREFIX:-$QRV_ROOT/build/$QRV_ARCH/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
+# The device search tool refuses every address outside 127.0.0.0/8 under this variable, so that a
+# mistake in a test or a demo fails instead of sending a packet to another network.
+export QRV_SEARCH_LOOPBACK_ONLY=1
 case "$QRV_ARCH" in
   x64)
     export WINEARCH=win64

@@ -469,6 +469,17 @@ void ServeFile(Server& server, int socket, const std::string& path)
 
 void ServeProbe(Server& server, int socket)
 {
+    const std::string& fault = server.settings.faults.probeFault;
+    if (fault == "silent") {
+        // Holds the connection open and says nothing, as a stuck device would.
+        Sleep(server.settings.lifetimeSeconds > 0 ? server.settings.lifetimeSeconds * 1000 : 600000);
+        return;
+    }
+    if (fault == "garbage") {
+        static const char Noise[] = "\x16\x03\x01 not a web server \xff\xfe<DEVICEINFO><NAME>";
+        SendAll(socket, std::string(Noise, sizeof Noise - 1));
+        return;
+    }
     Xml xml;
     xml.text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     xml.Open("DEVICEINFO").Leaf("NAME", server.storage.name).Leaf("TYPE", server.storage.type).Close("DEVICEINFO");
@@ -565,6 +576,14 @@ void Watch(const ServerSettings& settings)
 
 }  // namespace
 
+bool IsLoopbackAddress(const std::string& text)
+{
+    in_addr address{};
+    if (inet_pton(AF_INET, text.c_str(), &address) != 1)
+        return false;
+    return (ntohl(address.s_addr) >> 24) == 127;
+}
+
 int RunServer(Storage& storage, const ServerSettings& settings)
 {
     Server server{storage, settings, {}, {}, {}};
@@ -573,7 +592,10 @@ int RunServer(Storage& storage, const ServerSettings& settings)
     setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (!IsLoopbackAddress(settings.host) || inet_pton(AF_INET, settings.host.c_str(), &address.sin_addr) != 1) {
+        fprintf(stderr, "device simulator: %s is not an address in 127.0.0.0/8\n", settings.host.c_str());
+        return 2;
+    }
     address.sin_port = htons(static_cast<uint16_t>(settings.port));
     if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 64) != 0) {
         perror("device simulator: cannot listen");
@@ -587,7 +609,7 @@ int RunServer(Storage& storage, const ServerSettings& settings)
         perror("device simulator: cannot write the port file");
         return 1;
     }
-    printf("device simulator listening on 127.0.0.1:%d\n", port);
+    printf("device simulator listening on %s:%d\n", settings.host.c_str(), port);
     fflush(stdout);
     std::thread(Watch, std::cref(settings)).detach();
     if (settings.faults.noAccept)

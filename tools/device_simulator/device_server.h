@@ -1,4 +1,4 @@
-// The simulator's HTTP side on 127.0.0.1: commands posted to /upcmd.cgi, file fetches by device
+// The simulator's HTTP side on a loopback address (127.0.0.1 unless told): commands posted to /upcmd.cgi, file fetches by device
 // path, the search probe, and the switches that make it misbehave.
 #pragma once
 
@@ -26,15 +26,20 @@ struct Faults {
     int filePaceMs = 0;       // files go out filePiece bytes at a time, this many ms apart
     int filePiece = 1024;
     std::string fileEncoding; // "gzip": files compressed and labelled so, whatever was asked
+    std::string probeFault;   // "silent": the probe gets no answer; "garbage": it gets noise
 };
 
 struct ServerSettings {
+    std::string host = "127.0.0.1";  // always an address in 127.0.0.0/8
     int port = 0;
     std::string portFile;   // the port is written here; the simulator ends when it is deleted
     int lifetimeSeconds = 0;
     std::string recordFile; // every request received is appended here
     Faults faults;
 };
+
+// True for a dotted IPv4 address inside 127.0.0.0/8: the only addresses the simulator takes.
+bool IsLoopbackAddress(const std::string& text);
 
 // Listens and serves until the port file disappears or the lifetime ends; returns the exit code.
 int RunServer(Storage& storage, const ServerSettings& settings);

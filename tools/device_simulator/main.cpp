@@ -14,7 +14,8 @@ namespace {
 const char Usage[] =
     "usage: device_simulator --storage DIR [options]\n"
     "       device_simulator --make-sample DIR [--itu-dir DIR]\n"
-    "  --port N               listen on 127.0.0.1:N (0, the default: any free port)\n"
+    "  --host ADDRESS         listen on this address of 127.0.0.0/8 (127.0.0.1)\n"
+    "  --port N               listen on HOST:N (0, the default: any free port)\n"
     "  --port-file PATH       write the port there; the simulator ends when the file is deleted\n"
     "  --lifetime SECONDS     end after this long in any case\n"
     "  --record PATH          append every request received to PATH\n"
@@ -39,7 +40,8 @@ const char Usage[] =
     "                         close before the last chunk)\n"
     "  --file-pace-ms N       send files --file-piece bytes at a time, N ms apart\n"
     "  --file-piece BYTES     the piece size of --file-pace-ms (1024)\n"
-    "  --file-encoding gzip   send files gzip-compressed with Content-Encoding: gzip\n";
+    "  --file-encoding gzip   send files gzip-compressed with Content-Encoding: gzip\n"
+    "  --probe-fault KIND     the search probe gets no answer (silent) or noise (garbage)\n";
 
 bool Number(const char* text, long& value)
 {
@@ -83,6 +85,7 @@ int main(int argc, char** argv)
         if (option == "--storage") ok = takeText(storageFolder);
         else if (option == "--make-sample") ok = takeText(sampleFolder);
         else if (option == "--itu-dir") ok = takeText(ituFolder);
+        else if (option == "--host") ok = takeText(settings.host) && IsLoopbackAddress(settings.host);
         else if (option == "--port") ok = takeNumber(settings.port);
         else if (option == "--port-file") ok = takeText(settings.portFile);
         else if (option == "--lifetime") ok = takeNumber(settings.lifetimeSeconds);
@@ -108,6 +111,8 @@ int main(int argc, char** argv)
         else if (option == "--file-pace-ms") ok = takeNumber(faults.filePaceMs);
         else if (option == "--file-piece") ok = takeNumber(faults.filePiece) && faults.filePiece > 0;
         else if (option == "--file-encoding") ok = takeText(faults.fileEncoding) && faults.fileEncoding == "gzip";
+        else if (option == "--probe-fault")
+            ok = takeText(faults.probeFault) && (faults.probeFault == "silent" || faults.probeFault == "garbage");
         else ok = false;
         if (!ok) {
             fprintf(stderr, "device simulator: bad option %s\n%s", option.c_str(), Usage);
