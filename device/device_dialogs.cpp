@@ -207,10 +207,30 @@ INT_PTR RunSettingsDialog(HWND owner)
     return DialogBoxParamA(OwnModule, MAKEINTRESOURCEA(SettingsDialogTemplate), owner, SettingsDialogProc, 0);
 }
 
+// The tool is installed beside the module, in a folder that no search for executables visits
+// (it looks in the application's folder, the current one, the system's and PATH); there it is
+// started by its full path. Elsewhere the usual search finds it, as it always has.
+static void SearchToolCommand(char* command, size_t size)
+{
+    static const char toolName[] = "qrvssearch.exe";
+    snprintf(command, size, "%s", toolName);
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(OwnModule, path, sizeof path);
+    if (length == 0 || length >= sizeof path)
+        return;
+    char* name = strrchr(path, '\\');
+    if (!name || size_t(name + 1 - path) + sizeof toolName > sizeof path)
+        return;
+    strcpy(name + 1, toolName);
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        snprintf(command, size, "\"%s\"", path);
+}
+
 void RunDeviceSearch()
 {
     HCURSOR previous = SetCursor(LoadCursor(nullptr, IDC_WAIT));
-    char command[] = "qrvssearch.exe";
+    char command[MAX_PATH + 3];
+    SearchToolCommand(command, sizeof command);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};

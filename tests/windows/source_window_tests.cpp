@@ -422,6 +422,52 @@ TEST_F(SourceWindowFlow, NoAddressSettingsDeviceListThenAnotherDevice)
     EXPECT_STREQ("", record.selectedUser);
 }
 
+// "&Search" with the search tool installed beside the source, as the packages install it: the
+// tool probes the loopback addresses the INI file names, replaces the registry list, and the
+// device list shows the devices that answered; the one chosen connects.
+TEST_F(SourceWindowFlow, SearchButtonFindsTheDevicesOnLoopback)
+{
+    DeviceSimulator first({"--host", "127.0.0.2"});
+    ASSERT_TRUE(first.started());
+    std::string port = std::to_string(first.port());
+    DeviceSimulator second({"--host", "127.0.0.3", "--port", port});
+    ASSERT_TRUE(second.started());
+    std::string folder = sources.AddRealSource("orvel", DriverName);
+    ASSERT_TRUE(CopyInto(BinFolder() + "qrvssearch.exe", folder));
+    Install("[Search]\r\nTargets=127.0.0.2-127.0.0.4\r\nPort=" + port + "\r\n");
+    SetPort(first.port());
+    SaveLogon("001:Alice Archer", "");
+    // A list from an earlier search, which this one replaces.
+    SetRegistryString(HKEY_CURRENT_USER, DeviceListPath(), "1t", "1");
+    SetRegistryString(HKEY_CURRENT_USER, DeviceListPath(), "1", "127.0.0.9");
+    SetRegistryString(HKEY_CURRENT_USER, DeviceListPath(), "1n", "Gone");
+
+    ProgramRun run = Acquire("wait-dialog 1050 60000\n"
+                             "click 1039\n"
+                             "wait-dialog 1047 30000\n"
+                             "list 1047\n" +
+                             Snapshot("_found") +
+                             "select 1047 1\n"
+                             "click 1049\n"
+                             "wait-dialog 1050\n"
+                             "state 1050\n"
+                             "click 1\n" +
+                             std::string(WaitForWindow) +
+                             "tree 1000\n"
+                             "click 2\n");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_TRUE(LinesInOrder(run.output, {
+        "script: list 1047: 2 rows, columns IP Address | Apparatus name",
+        "script: row 0: 127.0.0.2 | Orvel Simulator",
+        "script: row 1: 127.0.0.3 | Orvel Simulator",
+        "script: control 1050 enabled visible \"127.0.0.3\"",
+        "script: folder Inbox [selected]",
+        "source closed",
+    }));
+    EXPECT_EQ(0, Count(run.output, "script: box")) << run.output;
+    EXPECT_NE(std::string::npos, second.Requests().find("GETUSERID")) << "the chosen device was never asked";
+}
+
 // Every cancelled connection ends in the close request and the window is never shown: the
 // settings dialog without an address, the logon dialog without a saved logon, and a device
 // that refuses the connection (its message, then the settings dialog, cancelled).
