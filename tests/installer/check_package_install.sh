@@ -96,17 +96,17 @@ listing=$(cd "$work/app" && QRV_TWAIN_SOURCES= win ./twacquire.exe --list --time
 echo "$listing"
 echo "$listing" | grep -q '^source [0-9]*: "Orvel TWAIN Connector" by "VANTREL WORKS,LTD."' || fail "the manager does not find the installed source"
 
-echo "== the demo's acquisition from the installed source: opened, its window shown, closed by the user"
+echo "== an acquisition from the installed source: opened; no device is set, so it asks for one; the user cancels"
 cat >"$work/app/user.txt" <<'SCRIPT'
-wait-dialog 1071 20000
-sleep 500
-post 0 0x0010 0 0
-wait-gone 10000
+wait-dialog 1050 20000
+sleep 300
+click 2
 SCRIPT
 acquisition=$(cd "$work/app" && QRV_TWAIN_SOURCES= win ./twacquire.exe --source "Orvel TWAIN Connector" --mech native \
   --press-boxes --script user.txt --timeout 40 --out pages) || fail "twacquire exited with $?"
 echo "$acquisition" | tail -n 4
 echo "$acquisition" | grep -q 'the sequence ran without a failure' || fail "the acquisition from the installed source failed"
+echo "$acquisition" | grep -q 'MSG_CLOSEDSREQ' || fail "the installed source did not ask to be closed"
 
 echo "== msiexec /x (the user's saved options stay)"
 win reg add 'HKCU\SOFTWARE\Vantrel\Orvel\TWAIN\Sylvane' /v 'SB Mode' /t REG_BINARY /d 00040000 /f >/dev/null
