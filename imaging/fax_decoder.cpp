@@ -233,10 +233,10 @@ inline void FillRun(uint64_t* words, uint32_t start, uint32_t end) {
 }
 
 // Paints a row, still background, from its changing elements: the black runs are set in a row of
-// words, and the words holding black go out to the row eight bytes at a time.
+// words (all zero between rows), and the words holding black go out to the row eight bytes at a
+// time.
 void PaintRow(const FaxDecoder& d, const Changes& c, uint8_t* row, uint64_t* words) {
     const uint32_t wordCount = (d.width + 63) / 64;
-    std::memset(words, 0, wordCount * sizeof *words);
     for (uint32_t i = 0; i < c.count; i += 2) {
         const uint32_t end = i + 1 < c.count ? c.at[i + 1] : c.end;
         FillRun(words, c.at[i], std::min(end, d.width));
@@ -246,6 +246,7 @@ void PaintRow(const FaxDecoder& d, const Changes& c, uint8_t* row, uint64_t* wor
     for (uint32_t w = 0; w < wordCount; ++w) {
         if (words[w] == 0) continue;
         uint64_t bytes = words[w];
+        words[w] = 0;
         if constexpr (std::endian::native == std::endian::little) bytes = __builtin_bswap64(bytes);
         bytes ^= colours;
         std::memcpy(row + 8 * w, &bytes, std::min<uint32_t>(8, usedBytes - 8 * w));
@@ -448,7 +449,7 @@ void DecodeChunk(FaxDecoder& d, uint32_t rows) {
     }
     std::memset(chunk, d.background, bytes);
     if (RowsFit(d)) {
-        uint64_t words[FaxMaxWidth / 64 + 1];
+        uint64_t words[FaxMaxWidth / 64 + 1] = {};
         ChunkWork work{{lists, 0, 0}, {lists + listLength, 0, 0}, words};
         ScanChanges(d, d.referenceRow, work.above);
         if (d.mode == FaxModeT4OneD) {
