@@ -61,7 +61,7 @@ PageDecodeContext Context;
 
 // Pixels a strip's header may announce: the decode costs time per pixel, and larger planes teach
 // little more. A header announcing more has its height cut to fit (all but the T.85 NEWLEN
-// height, which is never decoded).
+// height, which is never decoded). Planes, layers and stripes are bounded the same way.
 constexpr uint64_t MaxPlanePixels = 1u << 13;
 
 void WriteBigEndian32(uint8_t* p, uint32_t value) {
@@ -80,12 +80,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     Input.assign(bytes, bytes + size);
     uint8_t* data = Input.data();
     if (size >= 20) {
+        // Each plane of each layer has an arithmetic decoder of its own (4 KiB of contexts, set up
+        // again at every stripe): at most four planes and four layers.
+        if (data[2] > 4) data[2] = static_cast<uint8_t>(1 + data[2] % 4);
+        if (data[1] > data[0] + 3) data[1] = static_cast<uint8_t>(data[0] + data[1] % 4);
         const uint32_t xd = BigEndian32(data + 4);
         if (xd > MaxPlanePixels) WriteBigEndian32(data + 4, MaxPlanePixels);
         const uint64_t columns = std::max<uint32_t>(1, std::min<uint64_t>(xd, MaxPlanePixels));
-        // Every stripe starts the arithmetic decoder afresh: at most 32 stripes of the L0 rows.
+        // Every stripe starts the arithmetic decoder afresh: at most 16 stripes of the L0 rows.
         const uint64_t stripeRows = BigEndian32(data + 12);
-        const uint64_t rows = std::min<uint64_t>(MaxPlanePixels / columns, std::max<uint64_t>(1, stripeRows * 32));
+        const uint64_t rows = std::min<uint64_t>(MaxPlanePixels / columns, std::max<uint64_t>(1, stripeRows * 16));
         if (BigEndian32(data + 8) != 0xFFFFFFFF && BigEndian32(data + 8) > rows) {
             WriteBigEndian32(data + 8, static_cast<uint32_t>(rows));
         }
