@@ -62,7 +62,7 @@ PageDecodeContext Context;
 // Pixels a strip's header may announce: the decode costs time per pixel, and larger planes teach
 // little more. A header announcing more has its height cut to fit (all but the T.85 NEWLEN
 // height, which is never decoded). Planes, layers and stripes are bounded the same way.
-constexpr uint64_t MaxPlanePixels = 1u << 13;
+constexpr uint64_t MaxPlanePixels = 1u << 11;
 
 void WriteBigEndian32(uint8_t* p, uint32_t value) {
     p[0] = static_cast<uint8_t>(value >> 24);
