@@ -2,10 +2,11 @@
 //   0: bits 0-1 mode (T.4 one-dimensional, T.6, T.4 two-dimensional, an unknown mode value),
 //      bit 2 FillOrder 2, bits 3-4 background byte, bits 5-7 row stride kind
 //   1-2: width in pixels (little-endian, modulo 7424: a little past the widest row)
-//   3: rows - 1 (modulo 6 for strides above 64 KiB)
+//   3: rows - 1 (at most 64 KiB of rows)
 //   4: bit 0 declares one byte more than the strip holds, bit 1 declares 4 KiB more
 // The rest is the strip. Whatever the strip holds, every row must arrive, whole, with nothing
 // past the width painted, and nothing read past the declared byte count.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -75,7 +76,7 @@ uint32_t StrideOf(uint32_t kind, uint32_t width) {
     switch (kind) {
     case 4: return needed;
     case 5: return needed / 2;
-    case 6: return needed + 0x40000;  // four rows or fewer per chunk
+    case 6: return needed + 0x1000;   // far past the row's pixels
     case 7: return 0;
     default: return (width + 31) / 32 * 4;
     }
@@ -92,8 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t background = backgrounds[(data[0] >> 3) & 3];
     const uint32_t width = (data[1] | data[2] << 8) % 7424;
     const uint32_t bytesPerRow = StrideOf(data[0] >> 5, width);
-    // Wide strides cost memory and time per row: fewer rows for them, still past a chunk's end.
-    const uint32_t rows = bytesPerRow > 0x10000 ? data[3] % 6 + 1u : data[3] + 1u;
+    // At most 64 KiB of rows, so that thousands of inputs run a second. Rows past a chunk (a
+    // mebibyte of fresh memory, some milliseconds here) are left to the decoder's tests.
+    const uint32_t rows = std::min(data[3] + 1u, std::max(1u, 0x10000 / std::max(bytesPerRow, 1u)));
 
     Strip strip{data + 5, size - 5, 0, size - 5, 0};
     if (data[4] & 1) strip.declared += 1;

@@ -2,9 +2,11 @@
 // header where it has one (width and height, bounded), with the last byte choosing the
 // PhotometricInterpretation and the background. Whatever the strip holds, the rows that arrive
 // are whole, no more than the strip's row count, and nothing is read past the strip.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "imaging/jbig_decoder.h"
 
@@ -57,10 +59,41 @@ uint32_t BigEndian32(const uint8_t* p) {
 
 PageDecodeContext Context;
 
+// Pixels a strip's header may announce: the decode costs time per pixel, and larger planes teach
+// little more. A header announcing more has its height cut to fit (all but the T.85 NEWLEN
+// height, which is never decoded). Planes, layers and stripes are bounded the same way.
+constexpr uint64_t MaxPlanePixels = 1u << 11;
+
+void WriteBigEndian32(uint8_t* p, uint32_t value) {
+    p[0] = static_cast<uint8_t>(value >> 24);
+    p[1] = static_cast<uint8_t>(value >> 16);
+    p[2] = static_cast<uint8_t>(value >> 8);
+    p[3] = static_cast<uint8_t>(value);
+}
+
+std::vector<uint8_t> Input;
+
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     if (size == 0) return 0;
+    Input.assign(bytes, bytes + size);
+    uint8_t* data = Input.data();
+    if (size >= 20) {
+        // Each plane of each layer has an arithmetic decoder of its own (4 KiB of contexts, set up
+        // again at every stripe): at most four planes and four layers.
+        if (data[2] > 4) data[2] = static_cast<uint8_t>(1 + data[2] % 4);
+        if (data[1] > data[0] + 3) data[1] = static_cast<uint8_t>(data[0] + data[1] % 4);
+        const uint32_t xd = BigEndian32(data + 4);
+        if (xd > MaxPlanePixels) WriteBigEndian32(data + 4, MaxPlanePixels);
+        const uint64_t columns = std::max<uint32_t>(1, std::min<uint64_t>(xd, MaxPlanePixels));
+        // Every stripe starts the arithmetic decoder afresh: at most 16 stripes of the L0 rows.
+        const uint64_t stripeRows = BigEndian32(data + 12);
+        const uint64_t rows = std::min<uint64_t>(MaxPlanePixels / columns, std::max<uint64_t>(1, stripeRows * 16));
+        if (BigEndian32(data + 8) != 0xFFFFFFFF && BigEndian32(data + 8) > rows) {
+            WriteBigEndian32(data + 8, static_cast<uint32_t>(rows));
+        }
+    }
     uint32_t width = 64;
     uint32_t rows = 16;
     if (size >= 20) {

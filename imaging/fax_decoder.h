@@ -22,7 +22,7 @@ constexpr int16_t FaxModeT4TwoD = 3;
 struct FaxDecoder {
     uint32_t width = 0;
     uint32_t bytesPerRow = 0;
-    uint32_t bitBuffer = 0;         // next code bit in bit 0
+    uint64_t bitBuffer = 0;         // next code bit in bit 0; zeros above the real bits
     int32_t bitCount = 0;           // real bits in bitBuffer; negative when a code overran the input
     int16_t mode = 0;
     uint16_t fillOrder = 1;

@@ -266,6 +266,29 @@ Bitmap EveryRunLength(uint32_t width) {
     return image;
 }
 
+// Black stripes whose edges sit on, before and after every 64-pixel boundary and the row's end,
+// moving by up to three pixels from row to row (vertical modes left and right), with rows that
+// start black or are all black: rows are painted a 64-bit word at a time.
+Bitmap EdgesAroundWordBoundaries(uint32_t width) {
+    Bitmap image(width, 84);
+    auto clamp = [&](int x) { return uint32_t(std::clamp(x, 0, int(width))); };
+    for (uint32_t y = 0; y < image.rows; ++y) {
+        const int shift = int(y % 7) - 3;
+        for (uint32_t boundary = 64; boundary < width + 64; boundary += 64) {
+            const int at = int(std::min(boundary, width));
+            image.Fill(y, clamp(at - 2 + shift - int(y / 7 % 3)), clamp(at + shift + int(y / 21 % 4)), true);
+            // Short runs in a comb whose phase and pitch change from row to row: the row above's
+            // change that b1 passes over may be the next b1 after a vertical mode to the left.
+            for (uint32_t x = clamp(at - 40); x < clamp(at - 8); ++x) {
+                if ((x + y) % (2 + y % 3) == 0) image.Set(y, x, true);
+            }
+        }
+        if (y % 5 == 0) image.Fill(y, 0, 1 + y % 3, true);
+        if (y % 13 == 0) image.Fill(y, 0, width, true);
+    }
+    return image;
+}
+
 // ---- Hand-made bit strings ---------------------------------------------------------------------
 
 // Code words written as text, first bit on the left; bytes come out first bit most significant
@@ -351,6 +374,24 @@ TEST_P(FaxAgainstLibtiff, EveryRunLengthOfBothColours) {
         const std::vector<uint8_t> strip = EncodeStrip(image, c.coding, c.fillOrder, 98.0f);
         const Decoded out = Decode(strip, width, image.rows, ModeOf(c.coding), {.fillOrder = c.fillOrder});
         EXPECT_TRUE(SameRows(Expected(image, Stride(width), 0), out.rows.bytes, Stride(width)));
+    }
+}
+
+TEST_P(FaxAgainstLibtiff, EdgesAroundWordBoundariesAndTheRowEnd) {
+    const OracleCase c = GetParam();
+    for (uint32_t width : {62u, 64u, 65u, 127u, 128u, 129u, 200u, 1728u}) {
+        SCOPED_TRACE("width " + std::to_string(width));
+        const Bitmap image = EdgesAroundWordBoundaries(width);
+        const std::vector<uint8_t> strip = EncodeStrip(image, c.coding, c.fillOrder);
+        // The tightest stride too: its last word is shorter than eight bytes.
+        for (uint32_t stride : {Stride(width), (width + 7) / 8}) {
+            for (uint8_t background : {uint8_t(0x00), uint8_t(0xFF), uint8_t(0x5A)}) {
+                const Decoded out = Decode(strip, width, image.rows, ModeOf(c.coding),
+                                           {.fillOrder = c.fillOrder, .background = background, .bytesPerRow = stride});
+                EXPECT_TRUE(SameRows(Expected(image, stride, background), out.rows.bytes, stride))
+                    << "stride " << stride << " background " << int(background);
+            }
+        }
     }
 }
 

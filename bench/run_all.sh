@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Every figure the project tracks, each against its reference measured in the same run: the
+# decoder against libtiff (several runs, each ratio and their median) and the whole page against
+# vips and ImageMagick. The benchmark scripts build what they need without sanitizers
+# (build/bench, Release). Not part of the test command.
+# usage: bench/run_all.sh [decode runs] [seconds per decode measurement] [page rounds]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+runs=${1:-3}
+seconds=${2:-3}
+rounds=${3:-3}
+
+echo "== decode: pages per second against libtiff, $runs runs of ${seconds}s per measurement"
+results=$(mktemp)
+trap 'rm -f "$results"' EXIT
+for run in $(seq "$runs"); do
+  "$here/run_decode_bench.sh" "$seconds" | grep -v '^ninja\|^\[' | tee -a "$results" | sed "s/^/run $run: /"
+done
+echo
+printf "%-34s %s\n" "coding" "median ratio (ours / libtiff)"
+for coding in "T.6" "T.4 two-dimensional"; do
+  median=$(grep "^$coding (" "$results" | awk '{print $NF}' | sort -n | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}')
+  printf "%-34s %s\n" "$coding (8 ITU pages)" "$median"
+done
+
+echo
+echo "== whole page against vips and ImageMagick"
+"$here/run_page_bench.sh" "$rounds"
+
+echo
+echo "== not measured: no benchmark exists yet for the listing time (10,005 documents) nor for"
+echo "   batch acquisition pages per second and peak memory by transfer mechanism"
