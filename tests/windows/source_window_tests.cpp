@@ -984,7 +984,7 @@ TEST_F(SourceWindowFlow, PaperListOfEachFamily)
     GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_ICOUNTRY, country, sizeof country);
     if (atoi(country) != 49) {
         Install("SizeType=0\r\n");
-        EXPECT_TRUE(LinesInOrder(Acquire(script).output, a4));
+        EXPECT_TRUE(LinesInOrder(Acquire(std::string(WaitForWindow) + "items 1003\n" + Snapshot() + "click 2\n").output, a4));
         Install("SizeType=1\r\n");
         EXPECT_TRUE(LinesInOrder(Acquire(script).output, letter));
     }
@@ -993,7 +993,7 @@ TEST_F(SourceWindowFlow, PaperListOfEachFamily)
     if (atoi(country) == 1)
         EXPECT_TRUE(LinesInOrder(Acquire(script).output, letter));
     else if (atoi(country) == 49)
-        EXPECT_TRUE(LinesInOrder(Acquire(script + Snapshot()).output, a4));
+        EXPECT_TRUE(LinesInOrder(Acquire(script).output, a4));
     else
         ADD_FAILURE() << "no expectation for country " << country;
 }
@@ -1072,7 +1072,7 @@ TEST_F(SourceWindowFlow, SavedRecordsFromOutsideLoadSaneValues)
 // their physical proportions between grey bands; a 4-page document is stepped through to its
 // limits, its file fetched once; a page 7296 pixels wide is shown; a page that cannot be decoded
 // is told and leaves a grey pane and empty labels; with the preview off the pane is grey and
-// the labels still describe the page.
+// the labels still describe the page; turned on again it draws the selected document.
 TEST_F(SourceWindowFlow, PreviewKeepsProportionsAndStepsThroughPages)
 {
     const std::string sample = SampleStorageUnix() + "/documents/";
@@ -1117,6 +1117,8 @@ TEST_F(SourceWindowFlow, PreviewKeepsProportionsAndStepsThroughPages)
                              "click-item 1001 5\nanswer-box 1 30000\nsleep 500\n" + labels + Snapshot("_broken") +
                              "click-item 1001 0\nsleep 1500\nclick 1015\nsleep 300\n" + labels +
                              "click-item 1001 2\nsleep 1500\n" + labels + Snapshot("_off") +
+                             // On again with the landscape document selected: it is drawn.
+                             "click 1015\nsleep 1500\n" + Snapshot("_on_again") +
                              "click 2\n");
     EXPECT_EQ(0u, run.exitCode) << run.output;
     EXPECT_TRUE(LinesInOrder(run.output, {
@@ -1165,6 +1167,7 @@ TEST_F(SourceWindowFlow, PreviewKeepsProportionsAndStepsThroughPages)
     EXPECT_TRUE(ShowsPage(ViewPane(picture("_standard"), pane), portrait));
     EXPECT_TRUE(ShowsPage(ViewPane(picture("_four_pages"), pane), portrait));
     EXPECT_TRUE(ShowsPage(ViewPane(picture("_wide"), pane), ExpectedPage(pane, 7296, 2376, 200, 200)));
+    EXPECT_TRUE(ShowsPage(ViewPane(picture("_on_again"), pane), landscape));
     for (const char* grey : {"_broken", "_off"}) {
         PaneView view = ViewPane(picture(grey), pane);
         ASSERT_TRUE(view.ok) << grey;
