@@ -481,7 +481,8 @@ TEST_F(SourceWindowFlow, DeletesOneAndSeveralDocumentsAfterAsking)
                              "list 1001\n" + deleteKey +
                              "answer-box 6\n"
                              "sleep 500\nlist 1001\n"
-                             "click-item 1001 0\nclick-item 1001 2 ctrl\nsleep 300\n" + deleteKey +
+                             // A click shows the document, fetching it: the second click waits for that.
+                             "click-item 1001 0\nsleep 1000\nclick-item 1001 2 ctrl\nsleep 300\n" + deleteKey +
                              "answer-box 7\n"
                              "list 1001\n" + deleteKey +
                              "answer-box 6\n"
