@@ -33,7 +33,7 @@ const CommandSpec Commands[] = {
     {"tree", 2, 2},        {"size", 1, 1},       {"state", 2, 2},       {"click-item", 3, 4},
     {"click-column", 3, 3}, {"click-tab", 3, 3}, {"select-folder", 3, 3}, {"snapshot", 2, 2},
     {"menu", 2, 3},        {"click-in", 2, 2},  {"rect", 2, 2},
-    {"items", 2, 2},
+    {"items", 2, 2},       {"wait-text", 3, 4},
 };
 
 struct WindowScript {
@@ -508,6 +508,21 @@ bool ClickIn(const ScriptLine& line, std::string& error)
     return true;
 }
 
+// wait-text <id> <text> [timeout ms]: until the control shows this text.
+bool WaitText(const ScriptLine& line, std::string& error)
+{
+    HWND control;
+    if (!Control(int(Number(line.words[1])), control, error))
+        return false;
+    if (!WaitFor(TimeoutArgument(line, 3), [&] {
+            char text[512] = "";
+            GetWindowTextA(control, text, sizeof text);
+            return line.words[2] == text;
+        }))
+        return Fail(error, "control " + line.words[1] + " did not show \"" + line.words[2] + "\"");
+    return true;
+}
+
 // items <id>: a combo box's items in order, the selected one marked.
 bool ComboItems(const ScriptLine& line, std::string& error)
 {
@@ -701,6 +716,8 @@ bool Run(const ScriptLine& line, std::string& error)
         return ControlRect(line, error);
     if (name == "items")
         return ComboItems(line, error);
+    if (name == "wait-text")
+        return WaitText(line, error);
     if (name == "wait-window")
         return WaitWindow(line, error);
     if (name == "wait-dialog")

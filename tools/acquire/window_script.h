@@ -7,6 +7,7 @@
 //                                               (ids stay when texts are translated)
 //   wait-gone [timeout ms]                      wait until the current window is gone or hidden
 //   wait-enabled <id> [timeout ms]              wait until a control is visible and enabled
+//   wait-text <id> <text> [timeout ms]          wait until a control shows this text
 //   click <id>                                  press a button, as a person could (not disabled)
 //   select <id> <index>                         select an item of a list box, combo box or list view
 //   settext <id> <text>                         set a control's text
