@@ -7,6 +7,7 @@
 //                                               (ids stay when texts are translated)
 //   wait-gone [timeout ms]                      wait until the current window is gone or hidden
 //   wait-enabled <id> [timeout ms]              wait until a control is visible and enabled
+//   wait-text <id> <text> [timeout ms]          wait until a control shows this text
 //   click <id>                                  press a button, as a person could (not disabled)
 //   select <id> <index>                         select an item of a list box, combo box or list view
 //   settext <id> <text>                         set a control's text
@@ -24,6 +25,9 @@
 //   click-tab <id> <index>                      click a tab of a tab control
 //   menu <choose|cancel> [timeout ms]           wait for a pop-up menu, report its entries, then
 //                                               choose the first entry or close it by keys
+//   click-in <id>                               click in the middle of a control (moves the focus)
+//   items <id>                                  report a combo box's items, the selected one marked
+//   rect <id>                                   report a control's client area on the screen
 //   snapshot <unix path>                        a PNG picture of the whole display (ImageMagick)
 //   sleep <ms>
 //   echo <text>
