@@ -424,6 +424,31 @@ void OnResolution(int id)
     EnableSave();
 }
 
+void OnDefaults()
+{
+    ClearPreview();
+    RestoreDefaults();
+    SortDocuments();
+    MoveDefaultButton(PageControl(SaveId), PageControl(DownloadId));
+    while (RunLogonDialog(BrowserState.page) == IDOK)
+        if (ListFoldersAfterLogon())
+            return;
+    NotifyCloseDsReq();
+}
+
+void OnPreviewClicked()
+{
+    EnableSave();
+    if (SendMessageA(List(), LVM_GETSELECTEDCOUNT, 0, 0) != 1)
+        return;
+    if (IsDlgButtonChecked(BrowserState.page, PreviewCheckId) == BST_CHECKED) {
+        BrowserState.CurrentItem = NextSelected(-1);
+        ShowDocument(BrowserState.CurrentItem, ReadPageNumber());
+    } else {
+        ClearPreview();
+    }
+}
+
 void OnSave()
 {
     SaveOptions();
@@ -543,6 +568,30 @@ void OnCommand(WPARAM wParam)
         if (code == CBN_SELCHANGE)
             EnableSave();
         break;
+    case FirstPageEditId:
+    case LastPageEditId:
+        if (code == EN_KILLFOCUS)
+            ClampRangeEdit(id);
+        break;
+    case DefaultId:
+        OnDefaults();
+        break;
+    case PageNumberEditId:
+        if (code == EN_CHANGE)
+            StepPage(0);
+        else if (code == EN_KILLFOCUS)
+            ClampPageNumber();
+        break;
+    case NextPageId:
+        StepPage(1);
+        break;
+    case PreviousPageId:
+        StepPage(-1);
+        break;
+    case PreviewCheckId:
+        if (code == BN_CLICKED)
+            OnPreviewClicked();
+        break;
     }
 }
 
@@ -578,6 +627,7 @@ void OnListClick()
     }
     CurrentDocumentPath[0] = '\0';
     BrowserState.CurrentItem = item;
+    ShowDocument(item, 0);
 }
 
 void OnListKey(WORD key)
@@ -770,8 +820,7 @@ void ResetDocumentView()
     SetDlgItemInt(page, PageNumberEditId, 1, FALSE);
     SetDlgItemTextA(page, PageCountLabelId, "");
     SetDlgItemTextA(page, PageSizeLabelId, "");
-    SendMessageA(PageControl(FirstPageUpDownId), UDM_SETRANGE32, 1, 1);
-    SendMessageA(PageControl(LastPageUpDownId), UDM_SETRANGE32, 1, 1);
+    SetRangeLimits(1);
 }
 
 int RecordOfItem(int item)

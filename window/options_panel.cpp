@@ -8,6 +8,7 @@
 #include "device/config_store.h"
 #include "device/storage_tables.h"
 #include "source/capability_store.h"
+#include "source/page_sequencing.h"
 #include "source/source_state.h"
 #include "window/browser_page.h"
 
@@ -60,14 +61,6 @@ void ReadSavedRecord(StorageSettingsRecord& record)
     RegCloseKey(key);
 }
 
-int PageRangeChoice()
-{
-    for (int id = CurrentPageId; id <= PagesRangeId; ++id)
-        if (IsDlgButtonChecked(BrowserState.page, id) == BST_CHECKED)
-            return id;
-    return CurrentPageId;
-}
-
 void ApplyResolution(int choice)
 {
     if (choice == NoChangeId) {
@@ -81,7 +74,43 @@ void ApplyResolution(int choice)
     CheckRadioButton(BrowserState.page, NoChangeId, Dpi400Id, choice);
 }
 
+// The highest page a range edit may hold: the shown document's page count, at least 1.
+int RangeMaximum()
+{
+    int pages = PagesOfItem(BrowserState.CurrentItem);
+    return pages > 1 ? pages : 1;
+}
+
+unsigned EditNumber(int id)
+{
+    BOOL read = FALSE;
+    unsigned value = GetDlgItemInt(BrowserState.page, id, &read, FALSE);
+    return read ? value : 0;
+}
+
+bool WriteRecord(const StorageSettingsRecord& record)
+{
+    char path[MAX_PATH];
+    if (!FormatRegKeyPath(path, StorageSettingsKeyPattern))
+        return false;
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return true;
+    RegSetValueExA(key, "SB Mode", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&record), sizeof record);
+    RegCloseKey(key);
+    return true;
+}
+
 }  // namespace
+
+int PageRangeChoice()
+{
+    for (int id = CurrentPageId; id <= PagesRangeId; ++id)
+        if (BrowserState.page && IsDlgButtonChecked(BrowserState.page, id) == BST_CHECKED)
+            return id;
+    return CurrentPageId;
+}
 
 bool FixedSizeOn()
 {
@@ -187,13 +216,18 @@ void LoadOptions()
     CheckRadioButton(page, CurrentPageId, PagesRangeId, range);
     SetRangeEditsEnabled(range == PagesRangeId);
 
-    BrowserState.sortColumn = record.sortColumn;
+    // The record comes from outside: a column the list does not have sorts by the time.
+    BrowserState.sortColumn = record.sortColumn >= 0 && record.sortColumn <= 2 ? record.sortColumn : 1;
     BrowserState.reverse = record.sortDescending != 0;
 
     CheckDlgButton(page, PreviewCheckId, record.previewOn ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(page, DeleteAfterId, record.deleteAfterDownload ? BST_CHECKED : BST_UNCHECKED);
     CheckRadioButton(page, FixedSizeOffId, FixedSizeOnId, record.fixedSizeOn == 1 ? FixedSizeOnId : FixedSizeOffId);
-    SendMessageA(Control(PaperListId), CB_SETCURSEL, static_cast<WPARAM>(record.fixedSizeChoice), 0);
+    // A paper the list does not hold would leave the fixed size at 0 x 0: the default paper instead.
+    int papers = static_cast<int>(SendMessageA(Control(PaperListId), CB_GETCOUNT, 0, 0));
+    int paper = record.fixedSizeChoice >= 0 && record.fixedSizeChoice < papers ? record.fixedSizeChoice
+                                                                                : DefaultPaperIndex;
+    SendMessageA(Control(PaperListId), CB_SETCURSEL, static_cast<WPARAM>(paper), 0);
     EnableWindow(Control(PaperListId), record.fixedSizeOn == 1);
 
     memcpy(SelectedUser, record.selectedUser, sizeof SelectedUser);
@@ -208,8 +242,7 @@ void LoadOptions()
 
 void SaveOptions()
 {
-    char path[MAX_PATH];
-    if (!BrowserState.page || !FormatRegKeyPath(path, StorageSettingsKeyPattern))
+    if (!BrowserState.page)
         return;
     HWND page = BrowserState.page;
     StorageSettingsRecord record{};
@@ -217,7 +250,7 @@ void SaveOptions()
         record.resolutionChoice = NoChangeId;
     } else {
         float dpi = GetXResolution();
-        record.resolutionChoice = dpi == 200.0f ? NoChangeId + 1 : dpi == 300.0f ? NoChangeId + 2 : Dpi400Id;
+        record.resolutionChoice = dpi == 200.0f ? Dpi200Id : dpi == 300.0f ? Dpi300Id : Dpi400Id;
     }
     record.pageRangeChoice = PageRangeChoice();
     record.pixelTypeChoice = GetPixelType() == TWPT_GRAY ? GrayScaleId : BlackWhiteId;
@@ -234,10 +267,53 @@ void SaveOptions()
     memcpy(plain, LogonPassword, strnlen(LogonPassword, sizeof plain));
     for (size_t i = 0; i < sizeof plain; ++i)
         record.password[i] = static_cast<uint8_t>(~plain[i]);
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
+    WriteRecord(record);
+}
+
+void RestoreDefaults()
+{
+    if (!BrowserState.page || !WriteRecord(DefaultRecord()))
         return;
-    RegSetValueExA(key, "SB Mode", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&record), sizeof record);
-    RegCloseKey(key);
+    LoadOptions();
+}
+
+void ClampRangeEdit(int control)
+{
+    if (!BrowserState.page || (control != FirstPageEditId && control != LastPageEditId))
+        return;
+    unsigned max = static_cast<unsigned>(RangeMaximum());
+    unsigned first = EditNumber(FirstPageEditId);
+    unsigned last = EditNumber(LastPageEditId);
+    unsigned value = control == FirstPageEditId ? first : last;
+    value = value == 0 ? 1 : value > max ? max : value;
+    SetDlgItemInt(BrowserState.page, control, value, FALSE);
+    // The up-down control shows its position in its buddy edit.
+    if (control == FirstPageEditId && last < value)
+        SendMessageA(Control(LastPageUpDownId), UDM_SETPOS32, 0, static_cast<LPARAM>(value));
+    else if (control == LastPageEditId && value < first)
+        SendMessageA(Control(FirstPageUpDownId), UDM_SETPOS32, 0, static_cast<LPARAM>(value));
+}
+
+int ComputeTransferRange(int page, int pages)
+{
+    switch (PageRangeChoice()) {
+    case AllPagesId:
+        SetRangePageCount(pages);
+        SetRangeLastPage(pages);
+        return 1;
+    case PagesRangeId: {
+        auto inside = [pages](int value) { return value < 2 ? 1 : value >= pages ? pages : value; };
+        int from = inside(static_cast<int>(EditNumber(FirstPageEditId)));
+        int to = inside(static_cast<int>(EditNumber(LastPageEditId)));
+        int first = from < to ? from : to;
+        int last = from < to ? to : from;
+        SetRangePageCount(last - first + 1);
+        SetRangeLastPage(last);
+        return first;
+    }
+    default:
+        SetRangePageCount(1);
+        SetRangeLastPage(page);
+        return page;
+    }
 }

@@ -15,6 +15,8 @@ constexpr int PagesRangeId = 1021;
 constexpr int FirstPageEditId = 1022;
 constexpr int LastPageEditId = 1023;
 constexpr int NoChangeId = 1024;
+constexpr int Dpi200Id = 1025;
+constexpr int Dpi300Id = 1026;
 constexpr int Dpi400Id = 1027;
 constexpr int FirstPageUpDownId = 1028;
 constexpr int LastPageUpDownId = 1029;
@@ -37,3 +39,13 @@ void SaveOptions();
 // Enables or disables the page range edits and their up-down controls; disabling resets both
 // edits to 1.
 void SetRangeEditsEnabled(bool on);
+// Writes the default record to the registry, then loads it.
+void RestoreDefaults();
+// The selected page range radio, 1019 when none is selected.
+int PageRangeChoice();
+// Brings the range edit that lost the focus (1022 or 1023) inside 1 to the shown document's
+// page count and keeps first <= last; any other control is left alone.
+void ClampRangeEdit(int control);
+// The first page to send of a document of pages pages, page being the one on show; sets the
+// range's page count and last page for the page sequencing.
+int ComputeTransferRange(int page, int pages);

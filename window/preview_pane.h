@@ -22,3 +22,19 @@ void ReleasePreviewSurface();
 void ClearPreview();
 // The answer to WM_DRAWITEM for the pane.
 void PaintPreview();
+
+// Shows a page of the document of a list item; page 0 is a newly chosen document, shown from
+// its first page. The document's file is fetched once and reused.
+void ShowDocument(int item, int page);
+// Draws the current page file into the pane, keeping the page's physical proportions.
+void RenderPreview();
+// The page number edit and the count label show a document of pages pages.
+void SetPageCount(int pages);
+// The page range's up-down controls run from 1 to pages.
+void SetRangeLimits(int pages);
+// The page number edit's value; 1 for 0, 1 and anything that is not a number.
+int ReadPageNumber();
+// Brings the page number edit inside the shown document's pages.
+void ClampPageNumber();
+// Moves the page number by delta; 0 shows the page the edit names.
+void StepPage(int delta);

@@ -4,6 +4,9 @@
 // of the display beside the test executable.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -677,4 +680,483 @@ TEST_F(SourceWindowFlow, JapaneseNamesInTheCodePage)
         "script: row 1: " + invoice + " | 2024/07/01 10:00:00 | 2",
         "source closed",
     })) << run.output;
+}
+
+// ---- the transfer options panel and the preview pane
+
+namespace {
+
+// Script lines that report whether each button is checked ("script: answer 1" or 0), in order.
+std::string Checks(const std::vector<int>& ids)
+{
+    std::string lines;
+    for (int id : ids)
+        lines += "send " + std::to_string(id) + " 0x00F0 0 0\n";  // BM_GETCHECK
+    return lines;
+}
+
+std::vector<std::string> Answers(const std::vector<int>& values)
+{
+    std::vector<std::string> lines;
+    for (int value : values)
+        lines.push_back("script: answer " + std::to_string(value));
+    return lines;
+}
+
+std::vector<std::string> Joined(std::vector<std::string> first, const std::vector<std::string>& second)
+{
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+void WriteSavedRecord(const std::string& path, const void* bytes, DWORD size)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    RegSetValueExA(key, "SB Mode", 0, REG_BINARY, static_cast<const BYTE*>(bytes), size);
+    RegCloseKey(key);
+}
+
+// Runs a Unix program (through Wine's Z: drive) and waits for it.
+bool RunUnix(const std::string& commandLine)
+{
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::string line = commandLine;
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    bool done = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return done;
+}
+
+struct Box {
+    int left = 0, top = 0, right = 0, bottom = 0;  // right and bottom exclusive
+    int width() const { return right - left; }
+    int height() const { return bottom - top; }
+};
+
+// The "script: rect <id> L,T,R,B" lines, in order.
+std::vector<Box> Rects(const std::string& output, int id)
+{
+    std::vector<Box> rects;
+    std::string prefix = "script: rect " + std::to_string(id) + " %d,%d,%d,%d";
+    for (const std::string& line : Lines(output)) {
+        Box box;
+        if (sscanf(line.c_str(), prefix.c_str(), &box.left, &box.top, &box.right, &box.bottom) == 4)
+            rects.push_back(box);
+    }
+    return rects;
+}
+
+constexpr uint32_t PaneGrey = 0x777777;
+
+// What a snapshot shows in the pane: its frame, and the box of everything that is not the
+// pane's grey inside the frame (the drawn page).
+struct PaneView {
+    bool ok = false;
+    bool framed = true;
+    Box page;
+};
+
+PaneView ViewPane(const std::string& pngWindowsPath, const Box& pane)
+{
+    PaneView view;
+    std::string bmp = pngWindowsPath + ".bmp";
+    if (!RunUnix("Z:\\usr\\bin\\convert \"" + UnixPath(pngWindowsPath) + "\" -type TrueColor \"BMP3:" +
+                 UnixPath(bmp) + "\""))
+        return view;
+    Bitmap picture = ReadBmp(bmp);
+    if (!picture.ok || pane.right > picture.width || pane.bottom > picture.height || pane.width() < 3)
+        return view;
+    for (int x = pane.left; x < pane.right; ++x)
+        view.framed = view.framed && picture.At(x, pane.top) == 0 && picture.At(x, pane.bottom - 1) == 0;
+    for (int y = pane.top; y < pane.bottom; ++y)
+        view.framed = view.framed && picture.At(pane.left, y) == 0 && picture.At(pane.right - 1, y) == 0;
+    Box found{pane.right, pane.bottom, pane.left, pane.top};
+    for (int y = pane.top + 1; y < pane.bottom - 1; ++y)
+        for (int x = pane.left + 1; x < pane.right - 1; ++x)
+            if (picture.At(x, y) != PaneGrey) {
+                found.left = std::min(found.left, x);
+                found.top = std::min(found.top, y);
+                found.right = std::max(found.right, x + 1);
+                found.bottom = std::max(found.bottom, y + 1);
+            }
+    view.page = found;
+    view.ok = true;
+    return view;
+}
+
+// The page's physical shape (pixels over dots per inch) fitted into the pane, centred, one
+// pixel inside the fitted rectangle on every side.
+Box ExpectedPage(const Box& pane, int width, int height, int xDpi, int yDpi)
+{
+    double W = pane.width(), H = pane.height();
+    double scale = std::min(W / (double(width) / xDpi), H / (double(height) / yDpi));
+    int w = int(double(width) / xDpi * scale), h = int(double(height) / yDpi * scale);
+    int left = pane.left + (pane.width() - w) / 2, top = pane.top + (pane.height() - h) / 2;
+    return {left + 1, top + 1, left + w - 1, top + h - 1};
+}
+
+::testing::AssertionResult ShowsPage(const PaneView& view, const Box& expected)
+{
+    if (!view.ok)
+        return ::testing::AssertionFailure() << "the snapshot could not be read";
+    if (!view.framed)
+        return ::testing::AssertionFailure() << "the pane's black frame is broken";
+    const Box& got = view.page;
+    if (std::abs(got.left - expected.left) > 2 || std::abs(got.top - expected.top) > 2 ||
+        std::abs(got.right - expected.right) > 2 || std::abs(got.bottom - expected.bottom) > 2)
+        return ::testing::AssertionFailure() << "page drawn at " << got.left << "," << got.top << "-" << got.right
+                                             << "," << got.bottom << ", expected " << expected.left << ","
+                                             << expected.top << "-" << expected.right << "," << expected.bottom;
+    return ::testing::AssertionSuccess();
+}
+
+}  // namespace
+
+// Every option set, saved and shown again after the source is closed and reopened; "Save"
+// enabled by each option and disabled by itself; the range edits clamped to the shown
+// document and reset by another document; "Defaul&t" restores the defaults and asks for a
+// logon: a wrong password is told and asked again, Cancel closes the source.
+TEST_F(SourceWindowFlow, OptionsSavedRestoredClampedAndDefaulted)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install("SizeType=0\r\n");
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    SaveLogon("001:Alice Archer", "");
+
+    ProgramRun first = Acquire(std::string(WaitForWindow) +
+                               Checks({1024, 1019, 1013, 1004, 1015, 1046}) +
+                               "state 1022\nstate 1003\nstate 1031\n"
+                               "click 1026\nstate 1031\n"
+                               "click 1014\nclick 1021\nstate 1022\nstate 1023\n"
+                               "click 1046\nclick 1005\nstate 1003\n"
+                               "select 1003 2\nclick 1015\n"
+                               "click-column 1001 2\nsleep 300\n"
+                               "click 1031\nsleep 300\nstate 1031\n" +
+                               Snapshot("_saved") + "click 2\n");
+    EXPECT_EQ(0u, first.exitCode) << first.output;
+    EXPECT_TRUE(LinesInOrder(first.output, Joined(Answers({1, 1, 1, 1, 0, 0}), {
+        "script: control 1022 disabled visible \"1\"",
+        "script: control 1003 disabled visible \"A4\"",
+        "script: control 1031 disabled visible \"&Save\"",
+        "script: control 1031 enabled visible \"&Save\"",
+        "script: control 1022 enabled visible \"1\"",
+        "script: control 1023 enabled visible \"1\"",
+        "script: control 1003 enabled visible \"A4\"",
+        "script: control 1031 disabled visible \"&Save\"",
+        "source closed",
+    }))) << first.output;
+    StorageSettingsRecord saved{};
+    ASSERT_TRUE(ReadSettings(saved));
+    EXPECT_EQ(1026, saved.resolutionChoice);
+    EXPECT_EQ(1021, saved.pageRangeChoice);
+    EXPECT_EQ(1014, saved.pixelTypeChoice);
+    EXPECT_EQ(2, saved.sortColumn);
+    EXPECT_EQ(0, saved.sortDescending);
+    EXPECT_EQ(1, saved.previewOn);
+    EXPECT_EQ(1, saved.deleteAfterDownload);
+    EXPECT_EQ(1, saved.fixedSizeOn);
+    EXPECT_EQ(2, saved.fixedSizeChoice);
+    EXPECT_STREQ("001:Alice Archer", saved.selectedUser);
+    for (uint8_t byte : saved.password)
+        EXPECT_EQ(0xFF, byte);
+
+    // Reopened: everything as saved, the list by pages. Then the range edits: with no document
+    // on show a first page of 9 becomes 1; on the 4-page document 5 becomes 4 and drags the last
+    // page along, a last page of 2 drags the first page back, 0 becomes 1; the up-down controls
+    // run 1 to 4; another document resets the edits and limits them to its one page.
+    // UDM_GETRANGE: the maximum in the low word, the minimum in the high word.
+    const std::string range = "send 1028 0x0466 0 0\nsend 1029 0x0466 0 0\n";
+    ProgramRun second = Acquire(std::string(WaitForWindow) +
+                                Checks({1026, 1021, 1014, 1005, 1015, 1046}) +
+                                "state 1003\nstate 1022\nstate 1031\nlist 1001\n"
+                                "click-in 1022\nsettext 1022 9\nclick-in 1023\nsleep 300\nstate 1022\n"
+                                "click-item 1001 0\nsleep 1500\nstate 1010\nstate 1011\n" + range +
+                                "click-in 1022\nsettext 1022 5\nclick-in 1023\nsleep 300\nstate 1022\nstate 1023\n"
+                                "settext 1023 2\nclick-in 1022\nsleep 300\nstate 1022\nstate 1023\n"
+                                "click-in 1023\nsettext 1023 0\nclick-in 1022\nsleep 300\nstate 1022\nstate 1023\n" +
+                                Snapshot("_reopened") +
+                                "click-item 1001 2\nsleep 1500\nstate 1022\nstate 1023\n" + range +
+                                "click 1020\nstate 1022\nstate 1023\n"
+                                // Defaults, then a wrong password, then Cancel.
+                                "click 1032\n"
+                                "wait-dialog 1038\n"
+                                "wait-dialog 1071\n" +
+                                Checks({1024, 1019, 1013, 1004, 1015, 1046}) +
+                                "state 1003\nstate 1022\n"
+                                "wait-dialog 1038\n"
+                                "select 1038 1\nsettext 1036 nope\nclick 1\n"
+                                "answer-box 1\n"
+                                "wait-dialog 1038\n"
+                                "click 2\n");
+    EXPECT_EQ(0u, second.exitCode) << second.output;
+    EXPECT_TRUE(LinesInOrder(second.output, Joined(Answers({1, 1, 1, 1, 1, 1}), {
+        "script: control 1003 enabled visible \"F4\"",
+        "script: control 1022 enabled visible \"1\"",
+        "script: control 1031 disabled visible \"&Save\"",
+        "script: row 0: ITU pages 5-8 (T.6) | 2024/05/04 13:00:00 | 4",
+        "script: control 1022 enabled visible \"1\"",
+        "script: control 1010 enabled visible \"4 page(s)\"",
+        "script: control 1011 enabled visible \"1728x2376 (200x200dpi)\"",
+        "script: answer 65540",
+        "script: answer 65540",
+        "script: control 1022 enabled visible \"4\"",
+        "script: control 1023 enabled visible \"4\"",
+        "script: control 1022 enabled visible \"2\"",
+        "script: control 1023 enabled visible \"2\"",
+        "script: control 1022 enabled visible \"1\"",
+        "script: control 1023 enabled visible \"1\"",
+        "script: control 1022 enabled visible \"1\"",
+        "script: control 1023 enabled visible \"1\"",
+        "script: answer 65537",
+        "script: answer 65537",
+        "script: control 1022 disabled visible \"1\"",
+        "script: control 1023 disabled visible \"1\"",
+    }))) << second.output;
+    EXPECT_TRUE(LinesInOrder(second.output, Joined(Answers({1, 1, 1, 1, 0, 0}), {
+        "script: control 1003 disabled visible \"A4\"",
+        "script: control 1022 disabled visible \"1\"",
+        "script: box [Window Orvel] Authentication failed.(Error Code:807) (owner: none) -> 1",
+        "the source asks to be closed (MSG_CLOSEDSREQ)",
+        "source closed",
+    }))) << second.output;
+    // The defaults are in the registry, the logon emptied.
+    StorageSettingsRecord defaults{};
+    ASSERT_TRUE(ReadSettings(defaults));
+    EXPECT_EQ(1024, defaults.resolutionChoice);
+    EXPECT_EQ(1019, defaults.pageRangeChoice);
+    EXPECT_EQ(1013, defaults.pixelTypeChoice);
+    EXPECT_EQ(1, defaults.sortColumn);
+    EXPECT_EQ(0, defaults.previewOn + defaults.deleteAfterDownload + defaults.fixedSizeOn + defaults.fixedSizeChoice);
+    EXPECT_STREQ("", defaults.selectedUser);
+    for (uint8_t byte : defaults.password)
+        EXPECT_EQ(0xFF, byte);
+}
+
+// The paper list of each family: the source module's entries, then the resource module's, the
+// family's default paper selected; the family from "SizeType", else from the user's locale
+// (a run of its own under a German locale gives A4).
+TEST_F(SourceWindowFlow, PaperListOfEachFamily)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    SaveLogon("001:Alice Archer", "");
+    const std::vector<std::string> a4 = {
+        "script: items 1003: 5",
+        "script: item 0: A4 (2003) [selected]",
+        "script: item 1: A5(LEF) (2004)",
+        "script: item 2: F4 (2005)",
+        "script: item 3: B5 (2006)",
+        "script: item 4: A5 (2007)",
+        "source closed",
+    };
+    const std::vector<std::string> letter = {
+        "script: items 1003: 5",
+        "script: item 0: Letter (2053) [selected]",
+        "script: item 1: H.Letter(LEF) (2054)",
+        "script: item 2: Legal (2055)",
+        "script: item 3: Executive (2056)",
+        "script: item 4: Statement (2057)",
+        "source closed",
+    };
+    const std::string script = std::string(WaitForWindow) + "items 1003\nclick 2\n";
+    char country[16] = "";
+    GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_ICOUNTRY, country, sizeof country);
+    if (atoi(country) != 49) {
+        Install("SizeType=0\r\n");
+        EXPECT_TRUE(LinesInOrder(Acquire(script).output, a4));
+        Install("SizeType=1\r\n");
+        EXPECT_TRUE(LinesInOrder(Acquire(script).output, letter));
+    }
+    // By the locale: the United States (country 1) use Letter, Germany (49) A4.
+    Install();
+    if (atoi(country) == 1)
+        EXPECT_TRUE(LinesInOrder(Acquire(script).output, letter));
+    else if (atoi(country) == 49)
+        EXPECT_TRUE(LinesInOrder(Acquire(script + Snapshot()).output, a4));
+    else
+        ADD_FAILURE() << "no expectation for country " << country;
+}
+
+// The saved record is outside input: one from an earlier run is shown as saved; a truncated
+// one, one full of garbage and a missing one give the defaults field by field, with a logon.
+TEST_F(SourceWindowFlow, SavedRecordsFromOutsideLoadSaneValues)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install("SizeType=0\r\n");
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    const std::string panel = Checks({1024, 1027, 1019, 1020, 1013, 1014, 1004, 1005, 1015, 1046}) +
+                              "state 1003\nlist 1001\n";
+
+    // From an earlier run: 400dpi, all pages, by subject reversed, fixed size A5(LEF).
+    StorageSettingsRecord earlier{};
+    earlier.resolutionChoice = 1027;
+    earlier.pageRangeChoice = 1020;
+    earlier.pixelTypeChoice = 1013;
+    earlier.sortColumn = 0;
+    earlier.sortDescending = 1;
+    earlier.fixedSizeOn = 1;
+    earlier.fixedSizeChoice = 1;
+    strcpy(earlier.selectedUser, "001:Alice Archer");
+    memset(earlier.password, 0xFF, sizeof earlier.password);
+    WriteSavedRecord(SettingsPath(), &earlier, sizeof earlier);
+    ProgramRun saved = Acquire(std::string(WaitForWindow) + panel + "click 2\n");
+    EXPECT_TRUE(LinesInOrder(saved.output, Joined(Answers({0, 1, 0, 1, 1, 0, 0, 1, 0, 0}), {
+        "script: control 1003 enabled visible \"A5(LEF)\"",
+        "script: row 0: ITU page 1 (T.4 1-D) | 2024/05/01 09:15:00 | 1",
+        "script: row 3: ITU pages 5-8 (T.6) | 2024/05/04 13:00:00 | 4",
+        "source closed",
+    }))) << saved.output;
+    EXPECT_EQ(0, Count(saved.output, "script: box")) << saved.output;
+
+    // Truncated: the first 40 bytes of that record. The defaults stand and the logon is asked.
+    const std::string logon = "wait-dialog 1038 60000\nstate 1038\nclick 1\n";
+    WriteSavedRecord(SettingsPath(), &earlier, 40);
+    ProgramRun truncated = Acquire(logon + WaitForWindow + panel + "click 2\n");
+    EXPECT_TRUE(LinesInOrder(truncated.output, Joined(Answers({1, 0, 1, 0, 1, 0, 1, 0, 0, 0}), {
+        "script: control 1003 disabled visible \"A4\"",
+        "script: row 0: ITU pages 5-8 (T.6) | 2024/05/04 13:00:00 | 4",
+        "source closed",
+    }))) << truncated.output;
+
+    // Garbage in every byte: choices out of range become the defaults, a sort column the list
+    // does not have becomes the time, a paper the list does not have the default paper, the
+    // user (without a terminator) is cut to its field and fails to log on.
+    std::vector<uint8_t> garbage(sizeof(StorageSettingsRecord), 0xA5);
+    WriteSavedRecord(SettingsPath(), garbage.data(), DWORD(garbage.size()));
+    ProgramRun hostile = Acquire(logon + WaitForWindow + panel + "click 2\n");
+    EXPECT_TRUE(LinesInOrder(hostile.output, Joined(Answers({1, 0, 1, 0, 1, 0, 1, 0, 1, 1}), {
+        "script: control 1003 disabled visible \"A4\"",
+        // Non-zero reverses: the oldest first.
+        "script: row 0: ITU page 1 (T.4 1-D) | 2024/05/01 09:15:00 | 1",
+        "script: row 3: ITU pages 5-8 (T.6) | 2024/05/04 13:00:00 | 4",
+        "source closed",
+    }))) << hostile.output;
+
+    // Missing: the defaults.
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, SettingsPath().c_str(), 0, KEY_ALL_ACCESS, &key));
+    RegDeleteValueA(key, "SB Mode");
+    RegCloseKey(key);
+    ProgramRun missing = Acquire(logon + WaitForWindow + panel + Snapshot() + "click 2\n");
+    EXPECT_TRUE(LinesInOrder(missing.output, Joined(Answers({1, 0, 1, 0, 1, 0, 1, 0, 0, 0}), {
+        "script: control 1003 disabled visible \"A4\"",
+        "script: row 0: ITU pages 5-8 (T.6) | 2024/05/04 13:00:00 | 4",
+        "source closed",
+    }))) << missing.output;
+}
+
+// The preview: a portrait page, a landscape page and a 200 x 100 dpi page each fill the pane in
+// their physical proportions between grey bands; a 4-page document is stepped through to its
+// limits, its file fetched once; a page 7296 pixels wide is shown; a page that cannot be decoded
+// is told and leaves a grey pane and empty labels; with the preview off the pane is grey and
+// the labels still describe the page.
+TEST_F(SourceWindowFlow, PreviewKeepsProportionsAndStepsThroughPages)
+{
+    const std::string sample = SampleStorageUnix() + "/documents/";
+    const std::string preview = TestDocumentsUnix() + "/preview/";
+    auto document = [](const char* id, const char* subject, const char* time, int pages, const std::string& file) {
+        return std::string("      <document id=\"") + id + "\" subject=\"" + subject + "\" timestamp=\"2024/08/0" +
+               time + " 10:00:00\" pages=\"" + std::to_string(pages) + "\" doctype=\"SCAN\" file=\"" + file +
+               "\"/>\n";
+    };
+    CustomStorage storage("<storage name=\"Orvel Simulator\" type=\"1\">\n"
+                          "  <user id=\"001\" handle=\"1\" name=\"Alice Archer\" password=\"\">\n"
+                          "    <folder id=\"00000100\" name=\"Preview\">\n" +
+                          document("00003000", "Portrait", "9", 1, sample + "00001000.tif") +
+                          document("00003001", "Four pages", "8", 4, sample + "00001003.tif") +
+                          document("00003002", "Landscape", "7", 1, preview + "landscape.tif") +
+                          document("00003003", "Standard", "6", 1, sample + "00001004.tif") +
+                          document("00003004", "Wide", "5", 1, preview + "wide.tif") +
+                          document("00003005", "Broken", "4", 1, preview + "broken.tif") +
+                          "    </folder>\n  </user>\n</storage>\n");
+    DeviceSimulator device({}, storage.unixPath());
+    ASSERT_TRUE(device.started());
+    Install();
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    SaveLogon("001:Alice Archer", "");
+
+    const std::string labels = "state 1010\nstate 1011\nstate 1012\n";
+    const std::string step = "sleep 800\nstate 1012\n";
+    ProgramRun run = Acquire(std::string(WaitForWindow) +
+                             "click 1015\nstate 1031\nrect 1033\n"
+                             "click-item 1001 0\nsleep 1500\n" + labels + Snapshot("_portrait") +
+                             "click-item 1001 2\nsleep 1500\n" + labels + Snapshot("_landscape") +
+                             "click-item 1001 3\nsleep 1500\n" + labels + Snapshot("_standard") +
+                             "click-item 1001 1\nsleep 1500\n" + labels +
+                             "click 1016\n" + step + "click 1016\n" + step + "click 1016\n" + step +
+                             "click 1016\n" + step + "click 1017\n" + step +
+                             // Beyond the last page: nothing until the field is left, then the last page.
+                             "click-in 1012\nsettext 1012 9\n" + step + "click-in 1019\n" + step +
+                             "click-in 1012\nsettext 1012 0\n" + step + "click-in 1019\n" + step +
+                             "click 1017\n" + step + Snapshot("_four_pages") +
+                             "click-item 1001 4\nsleep 3000\n" + labels + Snapshot("_wide") +
+                             "click-item 1001 5\nanswer-box 1 30000\nsleep 500\n" + labels + Snapshot("_broken") +
+                             "click-item 1001 0\nsleep 1500\nclick 1015\nsleep 300\n" + labels +
+                             "click-item 1001 2\nsleep 1500\n" + labels + Snapshot("_off") +
+                             "click 2\n");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_TRUE(LinesInOrder(run.output, {
+        "script: control 1031 enabled visible \"&Save\"",
+        "script: control 1010 enabled visible \"1 page(s)\"",
+        "script: control 1011 enabled visible \"1728x2376 (200x200dpi)\"",
+        "script: control 1011 enabled visible \"2376x1728 (200x200dpi)\"",
+        "script: control 1011 enabled visible \"1728x1188 (200x100dpi)\"",
+        "script: control 1010 enabled visible \"4 page(s)\"",
+        "script: control 1012 enabled visible \"1\"",
+        "script: control 1012 enabled visible \"2\"",
+        "script: control 1012 enabled visible \"3\"",
+        "script: control 1012 enabled visible \"4\"",
+        "script: control 1012 enabled visible \"4\"",
+        "script: control 1012 enabled visible \"3\"",
+        "script: control 1012 enabled visible \"9\"",
+        "script: control 1012 enabled visible \"4\"",
+        "script: control 1012 enabled visible \"0\"",
+        "script: control 1012 enabled visible \"1\"",
+        "script: control 1012 enabled visible \"1\"",
+        "script: control 1011 enabled visible \"7296x2376 (200x200dpi)\"",
+        "script: box [Window Orvel] BROKEN-PAGE-TEXT (owner: none) -> 1",
+        "script: control 1010 enabled visible \"\"",
+        "script: control 1011 enabled visible \"\"",
+        // Preview off: the labels stay; another document is described without a picture.
+        "script: control 1011 enabled visible \"1728x2376 (200x200dpi)\"",
+        "script: control 1011 enabled visible \"2376x1728 (200x200dpi)\"",
+        "source closed",
+    })) << run.output;
+    EXPECT_EQ(1, Count(run.output, "script: box")) << run.output;
+    // The 4-page document was fetched once for all its pages.
+    EXPECT_EQ(1, Count(device.Requests(), "/strage/00003001.tif")) << device.Requests();
+
+    std::vector<Box> panes = Rects(run.output, 1033);
+    ASSERT_EQ(1u, panes.size()) << run.output;
+    const Box& pane = panes[0];
+    auto picture = [&](const std::string& step) { return ExeFolder() + "source_window_" + TestName() + step + ".png"; };
+    Box portrait = ExpectedPage(pane, 1728, 2376, 200, 200);
+    Box landscape = ExpectedPage(pane, 2376, 1728, 200, 200);
+    EXPECT_LT(portrait.width(), portrait.height());
+    EXPECT_GT(landscape.width(), landscape.height());
+    EXPECT_TRUE(ShowsPage(ViewPane(picture("_portrait"), pane), portrait));
+    EXPECT_TRUE(ShowsPage(ViewPane(picture("_landscape"), pane), landscape));
+    // Half the rows at half the vertical resolution: the same shape as the portrait page.
+    EXPECT_TRUE(ShowsPage(ViewPane(picture("_standard"), pane), portrait));
+    EXPECT_TRUE(ShowsPage(ViewPane(picture("_four_pages"), pane), portrait));
+    EXPECT_TRUE(ShowsPage(ViewPane(picture("_wide"), pane), ExpectedPage(pane, 7296, 2376, 200, 200)));
+    for (const char* grey : {"_broken", "_off"}) {
+        PaneView view = ViewPane(picture(grey), pane);
+        ASSERT_TRUE(view.ok) << grey;
+        EXPECT_TRUE(view.framed) << grey;
+        EXPECT_LE(view.page.width(), 0) << grey << ": something is drawn in the pane";
+    }
 }

@@ -32,7 +32,8 @@ const CommandSpec Commands[] = {
     {"sleep", 2, 2},       {"echo", 1, 2},       {"answer-box", 2, 3},  {"list", 2, 2},
     {"tree", 2, 2},        {"size", 1, 1},       {"state", 2, 2},       {"click-item", 3, 4},
     {"click-column", 3, 3}, {"click-tab", 3, 3}, {"select-folder", 3, 3}, {"snapshot", 2, 2},
-    {"menu", 2, 3},
+    {"menu", 2, 3},        {"click-in", 2, 2},  {"rect", 2, 2},
+    {"items", 2, 2},
 };
 
 struct WindowScript {
@@ -495,6 +496,50 @@ void PostClick(HWND window, POINT at, bool right, WPARAM keys)
     PostMessageA(window, right ? WM_RBUTTONUP : WM_LBUTTONUP, keys, where);
 }
 
+// click-in <id>: a click in the middle of a control, which takes the focus from another.
+bool ClickIn(const ScriptLine& line, std::string& error)
+{
+    HWND control;
+    if (!Control(int(Number(line.words[1])), control, error))
+        return false;
+    RECT area;
+    GetClientRect(control, &area);
+    PostClick(control, POINT{area.right / 2, area.bottom / 2}, false, 0);
+    return true;
+}
+
+// items <id>: a combo box's items in order, the selected one marked.
+bool ComboItems(const ScriptLine& line, std::string& error)
+{
+    HWND combo;
+    if (!Control(int(Number(line.words[1])), combo, error))
+        return false;
+    int count = int(SendMessageA(combo, CB_GETCOUNT, 0, 0));
+    int selected = int(SendMessageA(combo, CB_GETCURSEL, 0, 0));
+    Say("script: items %s: %d", line.words[1].c_str(), count);
+    for (int item = 0; item < count; ++item) {
+        char text[512] = "";
+        if (SendMessageA(combo, CB_GETLBTEXTLEN, item, 0) < LRESULT(sizeof text))
+            SendMessageA(combo, CB_GETLBTEXT, item, LPARAM(text));
+        Say("script: item %d: %s (%ld)%s", item, text, long(SendMessageA(combo, CB_GETITEMDATA, item, 0)),
+            item == selected ? " [selected]" : "");
+    }
+    return true;
+}
+
+// rect <id>: the control's client area in screen coordinates, as a snapshot shows it.
+bool ControlRect(const ScriptLine& line, std::string& error)
+{
+    HWND control;
+    if (!Control(int(Number(line.words[1])), control, error))
+        return false;
+    RECT area;
+    GetClientRect(control, &area);
+    MapWindowPoints(control, nullptr, reinterpret_cast<POINT*>(&area), 2);
+    Say("script: rect %s %ld,%ld,%ld,%ld", line.words[1].c_str(), area.left, area.top, area.right, area.bottom);
+    return true;
+}
+
 // click-item <list> <index> [ctrl|right]
 bool ClickItem(const ScriptLine& line, std::string& error)
 {
@@ -650,6 +695,12 @@ bool Run(const ScriptLine& line, std::string& error)
         return Snapshot(line, error);
     if (name == "menu")
         return PopupMenu(line, error);
+    if (name == "click-in")
+        return ClickIn(line, error);
+    if (name == "rect")
+        return ControlRect(line, error);
+    if (name == "items")
+        return ComboItems(line, error);
     if (name == "wait-window")
         return WaitWindow(line, error);
     if (name == "wait-dialog")

@@ -24,6 +24,9 @@
 //   click-tab <id> <index>                      click a tab of a tab control
 //   menu <choose|cancel> [timeout ms]           wait for a pop-up menu, report its entries, then
 //                                               choose the first entry or close it by keys
+//   click-in <id>                               click in the middle of a control (moves the focus)
+//   items <id>                                  report a combo box's items, the selected one marked
+//   rect <id>                                   report a control's client area on the screen
 //   snapshot <unix path>                        a PNG picture of the whole display (ImageMagick)
 //   sleep <ms>
 //   echo <text>

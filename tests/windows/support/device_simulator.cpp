@@ -48,6 +48,7 @@ std::string WindowsPathOfUnix(const std::string& unixPath)
 }
 
 std::string SampleStorageUnix() { return NativeBuildFolder() + "/tools/device_simulator/sample"; }
+std::string TestDocumentsUnix() { return NativeBuildFolder() + "/testdata/documents"; }
 std::string SampleStorageFolder() { return WindowsPathOfUnix(SampleStorageUnix()) + "\\"; }
 
 DeviceSimulator::DeviceSimulator(const std::vector<std::string>& switches, std::string storageUnix)

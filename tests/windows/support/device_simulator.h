@@ -15,6 +15,8 @@ std::string WindowsPathOfUnix(const std::string& unixPath);
 // The sample storage of the native build, as a Unix path and as a Windows path.
 std::string SampleStorageUnix();
 std::string SampleStorageFolder();
+// The test documents of the native build (tests/data), as a Unix path.
+std::string TestDocumentsUnix();
 
 class DeviceSimulator {
 public:
