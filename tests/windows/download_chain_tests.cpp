@@ -273,3 +273,43 @@ TEST_F(DownloadChainFlow, CancelInTheProgressWindow)
     EXPECT_TRUE(HasLine(run.output, "no page is pending")) << run.output;
     EXPECT_TRUE(HasLine(run.output, "the source asks to be closed (MSG_CLOSEDSREQ)")) << run.output;
 }
+
+// The first document cannot be fetched (the device sends half the file): its message, no page,
+// nothing pending, the close request.
+TEST_F(DownloadChainFlow, FirstDocumentCannotBeFetched)
+{
+    DeviceSimulator device({"--cut-files"});
+    ASSERT_TRUE(device.started());
+    Install(device, 1013, 1024, 1020, false);
+    ProgramRun run = Acquire("select 1001 1\nselect 1001 2\nsleep 300\n"
+                             "click 1007\n"
+                             "answer-box 1 60000\n"
+                             "wait-gone 60000\n",
+                             "--mech native");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_TRUE(HasLine(run.output, "script: box [Chain Orvel] Unable to download the file. (owner: none) -> 1"))
+        << run.output;
+    EXPECT_FALSE(HasLine(run.output, "the source has pages ready (MSG_XFERREADY)")) << run.output;
+    EXPECT_TRUE(HasLine(run.output, "the source asks to be closed (MSG_CLOSEDSREQ)")) << run.output;
+    ExpectPages(run, {}, "");
+}
+
+// The device goes away after the first document was fetched: its page arrives, the second
+// document's fetch fails with its message, and the batch ends there with the close request.
+TEST_F(DownloadChainFlow, DeviceGoneInTheMiddleOfTheBatch)
+{
+    // Three requests to log on and list, one for the first document, then no more.
+    DeviceSimulator device({"--refuse-after", "4"});
+    ASSERT_TRUE(device.started());
+    Install(device, 1013, 1024, 1020, false);
+    ProgramRun run = Acquire("select 1001 1\nselect 1001 2\nsleep 300\n"
+                             "click 1007\n"
+                             "answer-box 1 60000\n"
+                             "wait-gone 60000\n",
+                             "--mech memory");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    ExpectPages(run, {{PageFour, 1}}, "--pixel-type bw");
+    EXPECT_EQ(1, Count(run.output, "script: box")) << run.output;
+    EXPECT_TRUE(HasLine(run.output, "no page is pending")) << run.output;
+    EXPECT_TRUE(HasLine(run.output, "the source asks to be closed (MSG_CLOSEDSREQ)")) << run.output;
+}
