@@ -5,7 +5,8 @@
 # process (/usr/bin/time, maximum resident set size of the largest process, which is twacquire
 # with the source loaded). For comparison, qrvpage (built without sanitizers) writing the same
 # 56 page files alone.
-# Uses the x64 build and the demo's Wine prefix. Not part of the test command.
+# Uses the x64 build and a Wine prefix of its own (build/x64/benchprefix). Not part of the test
+# command.
 # usage: bench/run_acquire_bench.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
