@@ -139,15 +139,14 @@ done
 tiffcp "$out/t4_1d/ccitt1.tif" "$out/t4_2d/ccitt2.tif" "$out/t6_be/ccitt1.tif" "$out/multipage/mixed.tif"
 
 # Pages for the preview: a landscape page, a page as wide as the fax decoders allow (7296
-# pixels), and a page whose coded rows are destroyed in the middle.
+# pixels), and a page whose compression (LZW) no decoder here knows.
 if [ "$small" != "--small" ]; then
   mkdir -p "$out/preview"
   pamflip -r90 "$out/ref/ccitt1.pbm" > "$work/landscape.pbm"
   tiff "$out/preview/landscape.tif" "$work/landscape.pbm" -g4 -rowsperstrip 64
   pnmpad -white -right 5568 "$out/ref/ccitt1.pbm" > "$work/wide.pbm"
   tiff "$out/preview/wide.tif" "$work/wide.pbm" -g4 -rowsperstrip 64
-  cp "$out/t6_one_strip/ccitt1.tif" "$out/preview/broken.tif"
-  dd if=/dev/zero of="$out/preview/broken.tif" bs=1 seek=2000 count=6000 conv=notrunc status=none
+  tiffcp -c lzw "$out/t6/ccitt1.tif" "$out/preview/lzw.tif"
 fi
 
 rm -rf "$work"
