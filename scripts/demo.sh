@@ -168,7 +168,7 @@ for i in "${!expected[@]}"; do
   fi
 done
 if ls pages/page*.png >/dev/null 2>&1; then
-  montage -label '%t' pages/page*.png -tile 3x -geometry 300x+10+20 -background white contact_sheet.png
+  montage pages/page*.png -tile 3x -geometry 300x+10+10 -background white contact_sheet.png
 fi
 echo "== pages (BMP as received, PNG beside them): $app/pages"
 echo "== contact sheet: $app/contact_sheet.png"
