@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# The main job, as far as the data source reaches today: qrvkbx.ds installed in a Wine prefix as
-# an installer would install it, and an acquisition from it by twacquire through the project's
-# TWAIN manager. Builds what it needs (x64, or x86 with --arch x86), runs under Wine of that
-# architecture (on a private Xvfb display when DISPLAY is unset) and ends on its own: message
-# boxes are pressed, the run has a time limit. Its exit status is twacquire's: 0 only when the
-# whole TWAIN sequence ran without a failure.
+# The main job: an application acquires real pages from the data source. qrvkbx.ds is installed
+# in a Wine prefix as an installer would install it; the device simulator serves its sample
+# storage on loopback; twacquire opens the source through the project's TWAIN manager, and a
+# window script works the source window as a person would: logs on as Alice, chooses two
+# documents, sets the options (gray scale, 200 dpi, all pages) and presses "&Download". The pages
+# arrive by native transfer and are left as image files, with a contact sheet of all pages and a
+# picture of the source window. Builds what it needs (x64, or x86 with --arch x86, and the native
+# simulator and page tool), runs under Wine of that architecture (on a private Xvfb display when
+# DISPLAY is unset) and ends on its own. Exit status 0 only when every page arrived and is, pixel
+# for pixel, the page that qrvpage makes of the same document page with the same settings.
 #
 # usage: demo.sh [--arch x64|x86]
 set -euo pipefail
@@ -33,44 +37,144 @@ if [ "$arch" = x86 ] && ! qrv_can_run_x86; then
 fi
 echo "== build $arch"
 cmake --preset "$arch" >/dev/null
-cmake --build --preset "$arch" --target qrvkbx_ds qrvkbxr twain_manager twacquire
+cmake --build --preset "$arch" --target qrvkbx_ds qrvkbxr qrvxpmns twain_manager twacquire
+echo "== build native: the device simulator, its sample storage, qrvpage"
+cmake --preset native >/dev/null
+cmake --build --preset native --target device_simulator device_sample_storage qrvpage
+simulator=$root/build/native/tools/device_simulator/device_simulator
+sample=$root/build/native/tools/device_simulator/sample
+qrvpage=$root/build/native/tools/page_tool/qrvpage
 
 # A prefix of its own, so that the demo installs into a clean Windows and leaves the tests'
 # prefix alone.
 export QRV_WINEPREFIX=${QRV_DEMO_PREFIX:-$root/build/$arch/demoprefix}
 source "$root/scripts/wine-env.sh"
 echo "== Wine prefix $WINEPREFIX ($WINEARCH)"
+# Wine's desktop process lives as long as the prefix's server and keeps the display it started
+# on: the display comes first, and the demo's server goes with the demo.
+if [ -z "${DISPLAY:-}" ]; then
+  source "$root/scripts/xvfb.sh"
+  start_xvfb
+fi
+"$QRV_WINESERVER" -k 2>/dev/null || true
 "$root/scripts/wine-prefix.sh"
 
-# Installed as an installer would: the module, its resource module and its INI file in a folder
-# of their own below C:\windows\twain_32 or twain_64.
+# Installed as an installer would: the module, its resource module, the protocol library and
+# the INI file in a folder of their own below C:\windows\twain_32 or twain_64.
 install="$WINEPREFIX/drive_c/windows/$system_folder/qrvkbx"
 mkdir -p "$install"
-cp build/$arch/bin/qrvkbx.ds build/$arch/bin/qrvkbxr.dll build/$arch/bin/qrvcofig.ini "$install/"
-echo "== installed qrvkbx.ds, qrvkbxr.dll, qrvcofig.ini in C:\\windows\\$system_folder\\qrvkbx"
+cp build/$arch/bin/qrvkbx.ds build/$arch/bin/qrvkbxr.dll build/$arch/bin/qrvxpmns.dll \
+  build/$arch/bin/qrvcofig.ini "$install/"
+echo "== installed qrvkbx.ds, qrvkbxr.dll, qrvxpmns.dll, qrvcofig.ini in C:\\windows\\$system_folder\\qrvkbx"
 source_name=$(sed -n 's/^DriverName=//p' resources/qrvcofig.ini | tr -d '\r')
+reg_key=$(sed -n 's/^RegKey=//p' resources/qrvcofig.ini | tr -d '\r')
 
 # The application runs from a folder of its own, with the manager beside it.
 app="$root/build/$arch/demo"
 rm -rf "$app"
-mkdir -p "$app"
+mkdir -p "$app/pages"
 cp build/$arch/tools/twacquire.exe "build/$arch/tools/$manager" "$app/"
-# The user's part: once the source's window (the one with the tab control 1071) is up, leave it
-# by its close box.
-cat >"$app/user.txt" <<'SCRIPT'
-wait-dialog 1071 20000
-echo "the source window is up; the user closes it"
-sleep 1500
-post 0 0x0010 0 0
-wait-gone 10000
-SCRIPT
 
-echo "== twacquire --source \"$source_name\" --mech native --press-boxes --script user.txt --timeout 40 --out pages"
+# The device: the simulator on a free loopback port, ended when the demo ends.
+port_file="$app/simulator.port"
+"$simulator" --storage "$sample" --port-file "$port_file" --lifetime 600 >"$app/simulator.log" 2>&1 &
+simulator_pid=$!
+finish() {
+  rm -f "$port_file"
+  kill "$simulator_pid" 2>/dev/null || true
+  "$QRV_WINESERVER" -k 2>/dev/null || true
+  if declare -F stop_xvfb >/dev/null; then stop_xvfb; fi
+}
+trap finish EXIT
+for _ in $(seq 100); do [ -s "$port_file" ] && break; sleep 0.1; done
+[ -s "$port_file" ] || { echo "demo: the device simulator did not start" >&2; cat "$app/simulator.log" >&2; exit 1; }
+port=$(tr -d '\r\n ' <"$port_file")
+echo "== device simulator with its sample storage on 127.0.0.1:$port"
+
+# Where the source finds the device, as its settings dialog would store it; no saved logon, so
+# the user logs on in the window.
+"$QRV_WINE" reg add "HKCU\\SOFTWARE\\Vantrel\\$reg_key\\Common" /v "Server Address" /d 127.0.0.1 /f >/dev/null 2>&1
+"$QRV_WINE" reg add "HKLM\\SOFTWARE\\Vantrel\\$reg_key\\Common" /v HttpPort /d "$port" /f >/dev/null 2>&1
+"$QRV_WINE" reg delete "HKCU\\SOFTWARE\\Vantrel\\$reg_key\\TWAIN" /f >/dev/null 2>&1 || true
+
+# The user's part. In the Inbox, newest first: row 0 "ITU pages 5-8 (T.6)" (4 pages), row 2
+# "ITU pages 2-3 (T.4 2-D)" (2 pages).
+windows_app=$(printf 'Z:%s' "$app" | tr / '\\')
+cat >"$app/user.txt" <<SCRIPT
+wait-dialog 1038 60000
+echo "log on as Alice"
+select 1038 0
+settext 1036 ""
+click 1
+wait-dialog 1071 60000
+sleep 1000
+echo "choose two documents"
+click-item 1001 0
+sleep 1000
+click-item 1001 2 ctrl
+sleep 500
+echo "options: gray scale, 200 dpi, all pages"
+click 1014
+click 1025
+click 1020
+sleep 500
+list 1001
+rect 0
+snapshot "$app/screen.png"
+echo "download"
+click 1007
+wait-gone 180000
+SCRIPT
+expected=("00001003 1" "00001003 2" "00001003 3" "00001003 4" "00001001 1" "00001001 2")
+reference_options=(--convert --pixel-type gray --resolution 200)
+
+echo "== twacquire --source \"$source_name\" --mech native --script user.txt --timeout 180 --out pages"
 cd "$app"
 set +e
 "$root/scripts/wine-run.sh" ./twacquire.exe --source "$source_name" --mech native --press-boxes \
-  --script user.txt --timeout 40 --out pages
-status=$?
+  --script user.txt --timeout 180 --out pages | tee twacquire.log
+status=${PIPESTATUS[0]}
 set -e
-echo "== twacquire exit status $status; pages in $app/pages: $(ls pages 2>/dev/null | wc -l)"
-exit $status
+echo "== twacquire exit status $status"
+
+# The source window as the user saw it before "&Download": its client area cut from the screen.
+rect=$(sed -n 's/^script: rect 0 \([-0-9]*\),\([-0-9]*\),\([-0-9]*\),\([-0-9]*\)\r*$/\1 \2 \3 \4/p' twacquire.log | tail -1)
+if [ -n "$rect" ] && [ -f screen.png ]; then
+  read -r left top right bottom <<<"$rect"
+  convert screen.png -crop "$((right - left))x$((bottom - top))+$left+$top" +repage source_window.png
+fi
+
+# Every page against qrvpage's page bitmap of the same page and settings. The page bitmap file
+# keeps its top row first, so a standard reader needs it turned over.
+ok=1
+mkdir -p reference
+received=$(find pages -name 'page*.bmp' | wc -l)
+[ "$received" -eq "${#expected[@]}" ] || { echo "pages: $received received, ${#expected[@]} expected"; ok=0; }
+for i in "${!expected[@]}"; do
+  read -r document page <<<"${expected[$i]}"
+  bmp=$(printf 'pages/page%03d.bmp' $((i + 1)))
+  ref=reference/${document}_$page
+  "$qrvpage" "${reference_options[@]}" --bmp "$ref.bmp" "$sample/documents/$document.tif" "$page" >/dev/null
+  convert "$ref.bmp" -flip "$ref.png"
+  if [ ! -f "$bmp" ]; then
+    echo "$bmp: missing (document $document page $page)"; ok=0; continue
+  fi
+  convert "$bmp" "${bmp%.bmp}.png"
+  differ=$(compare -metric AE "$bmp" "$ref.png" null: 2>&1 || true)
+  if [ "$differ" = 0 ]; then
+    echo "$bmp = document $document page $page: $(identify -format '%wx%h, %[colorspace]' "$bmp"), same pixels as qrvpage"
+  else
+    echo "$bmp = document $document page $page: $differ pixels differ from qrvpage's page"; ok=0
+  fi
+done
+if ls pages/page*.png >/dev/null 2>&1; then
+  montage pages/page*.png -tile 3x -geometry 300x+10+10 -background white contact_sheet.png
+fi
+echo "== pages (BMP as received, PNG beside them): $app/pages"
+echo "== contact sheet: $app/contact_sheet.png"
+echo "== source window: $app/source_window.png"
+if [ "$status" -ne 0 ] || [ "$ok" -ne 1 ]; then
+  echo "== demo failed"
+  exit 1
+fi
+echo "== every page arrived and matches qrvpage"

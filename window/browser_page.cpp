@@ -17,6 +17,7 @@
 #include "source/manager_notifications.h"
 #include "source/source_state.h"
 #include "window/control_texts.h"
+#include "window/download_chain.h"
 #include "window/options_panel.h"
 #include "window/preview_pane.h"
 
@@ -527,6 +528,9 @@ void OnCommand(WPARAM wParam)
     case RefreshId:
         RefreshDocuments();
         break;
+    case DownloadId:
+        StartDownload();
+        break;
     case SelectUserId:
         SelectUser();
         break;
@@ -656,6 +660,10 @@ void OnListNotify(const NMHDR* header)
     case NM_RCLICK:
         if (CursorOverItem())
             ShowContextMenu();
+        break;
+    case NM_DBLCLK:
+        if (CursorOverItem())
+            StartDownload();
         break;
     case LVN_KEYDOWN:
         OnListKey(reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey);

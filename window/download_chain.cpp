@@ -1,14 +1,93 @@
 #include "window/download_chain.h"
 
+#include <windows.h>
+#include <commctrl.h>
+
+#include "device/storage_commands.h"
 #include "device/storage_tables.h"
 #include "imaging/windows/page_bitmap_builder.h"
+#include "source/capability_store.h"
+#include "source/manager_notifications.h"
+#include "source/page_sequencing.h"
+#include "source/source_state.h"
+#include "window/browser_page.h"
+#include "window/options_panel.h"
+#include "window/preview_pane.h"
 #include "window/progress_window.h"
 
-// The document is the one at CurrentDocumentPath. Fetching it first for the list item being
-// sent (RecordOfItem, DownloadDocument) comes with the walk over the browser page's choice.
+namespace {
+
+HWND DocumentList() { return BrowserState.page ? GetDlgItem(BrowserState.page, DocumentListId) : nullptr; }
+
+int NextSelectedItem(int after)
+{
+    HWND list = DocumentList();
+    if (!list)
+        return -1;
+    return static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(after), LVNI_SELECTED));
+}
+
+int SelectedCount()
+{
+    HWND list = DocumentList();
+    return list ? static_cast<int>(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0)) : 0;
+}
+
+// With nothing on show, the first selected item with pages, walking the selection in list
+// order until an item without a record; -1 when there is none.
+int ChooseFirstDocument()
+{
+    int item = -1;
+    for (int steps = SelectedCount(); steps > 0; --steps) {
+        item = NextSelectedItem(item);
+        if (item < 0 || RecordOfItem(item) < 0)
+            return -1;
+        if (PagesOfItem(item) > 0)
+            return item;
+    }
+    return -1;
+}
+
+}  // namespace
+
+void StartDownload()
+{
+    if (!BrowserState.page)
+        return;
+    ClampPageNumber();
+    HWND focus = GetFocus();
+    if (focus && GetParent(focus) == BrowserState.page)
+        ClampRangeEdit(GetDlgCtrlID(focus));
+    int page = ReadPageNumber();
+    if (CurrentDocumentPath[0] == '\0')
+        BrowserState.CurrentItem = ChooseFirstDocument();
+    int pages = PagesOfItem(BrowserState.CurrentItem);
+    if (pages < 1)
+        return;
+    int first = ComputeTransferRange(page, pages);
+    if (SourceWindow)
+        EnableWindow(SourceWindow, FALSE);
+    SetCurrentPage(first);
+    SetFeederEnabled(true);
+    StartDocumentPages();
+    StartProgress(ProgressTotal());
+    if (PreparePage(first)) {
+        NotifyXferReady();
+    } else {
+        // Nothing may stay pending for a batch that never started.
+        ClearPagesPending();
+        NotifyCloseDsReq();
+    }
+}
+
 int PreparePage(int page)
 {
-    if (CurrentDocumentPath[0] == '\0')
+    int record = RecordOfItem(BrowserState.CurrentItem);
+    if (record < 0)
+        return 0;
+    // A copy: the request may refill the tables while it waits.
+    DocumentRecord document = DocumentTable[record];
+    if (DownloadDocument(document) != 1)
         return 0;
     ProgressTick();
     if (!BuildPageBitmap(CurrentDocumentPath, page, true, nullptr))
@@ -17,10 +96,49 @@ int PreparePage(int page)
     return 1;
 }
 
-// The walk over the browser page's selected items is not there yet: no further document is
-// chosen, so the batch ends with the current document and nothing stays pending.
-void NextDocument() { CurrentDocumentPath[0] = '\0'; }
+void NextDocument()
+{
+    int page = ReadPageNumber();
+    CurrentDocumentPath[0] = '\0';
+    int item = NextSelectedItem(BrowserState.CurrentItem);
+    if (item < 0)
+        return;
+    BrowserState.CurrentItem = item;
+    if (RecordOfItem(item) < 0)
+        return;
+    int pages = PagesOfItem(item);
+    if (pages < 1)
+        return;
+    // The page number going back to 1 is no request to show that page: a preview fetched and
+    // built here would take the place of the page being prepared.
+    BrowserState.ready = false;
+    SetPageCount(pages);
+    BrowserState.ready = true;
+    int first = ComputeTransferRange(page, pages);
+    if (!PreparePage(first))
+        return;
+    SetCurrentPage(first);
+    StartDocumentPages();
+}
 
-// Deleting the document on the device ("De&lete after download") comes with the browser page's
-// DeleteCurrentDocument; until then nothing is deleted.
-void AfterDocument() {}
+void AfterDocument()
+{
+    if (BrowserState.page && IsDlgButtonChecked(BrowserState.page, DeleteAfterId) == BST_CHECKED)
+        DeleteCurrentDocument(false);
+}
+
+int ProgressTotal()
+{
+    bool all = PageRangeChoice() == AllPagesId;
+    int total = 0;
+    int item = -1;
+    for (int steps = SelectedCount(); steps > 0; --steps) {
+        item = NextSelectedItem(item);
+        if (item < 0 || RecordOfItem(item) < 0)
+            break;
+        int pages = PagesOfItem(item);
+        if (pages > 0)
+            total += all ? pages : GetRangePageCount();
+    }
+    return total;
+}

@@ -259,6 +259,13 @@ bool Negotiate()
                                                        : TWSX_NATIVE;
     bool ok = SetCapability(ICAP_XFERMECH, TWTY_UINT16, value,
                             std::string("transfer mechanism ") + MechanismName(mechanism));
+    // A source may take file transfers without listing them among its mechanisms; the
+    // transfers themselves then show whether it does.
+    if (!ok && mechanism == Mechanism::File) {
+        --Run.failures;
+        Say("file transfer is not offered; asking for it regardless");
+        ok = true;
+    }
     for (const CapabilitySetting& setting : Run.options->capabilities) {
         char text[96];
         snprintf(text, sizeof text, "capability 0x%04X (%s)", setting.cap, setting.text.c_str());

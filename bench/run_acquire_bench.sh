@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# A batch of 56 pages (seven documents of eight JBIG pages) acquired from the device simulator
+# through the real source, the manager and twacquire under Wine, once by each mechanism: pages
+# per second (from the first page file written to the last) and the peak memory of the acquiring
+# process (/usr/bin/time, maximum resident set size of the largest process, which is twacquire
+# with the source loaded). For comparison, qrvpage (built without sanitizers) writing the same
+# 56 page files alone.
+# Uses the x64 build and a Wine prefix of its own (build/x64/benchprefix). Not part of the test
+# command.
+# usage: bench/run_acquire_bench.sh
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+export QRV_ARCH=x64
+cmake --preset x64 >/dev/null
+cmake --build --preset x64 --target qrvkbx_ds qrvkbxr qrvxpmns twain_manager twacquire >/dev/null
+cmake --preset native >/dev/null
+cmake --build --preset native --target device_simulator device_sample_storage >/dev/null
+sample=$root/build/native/tools/device_simulator/sample
+# qrvpage without sanitizers, as bench/run_page_bench.sh builds it.
+cmake -S "$root" -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DQRV_SANITIZE=OFF >/dev/null
+cmake --build build/bench --target qrvpage >/dev/null
+qrvpage=$root/build/bench/tools/page_tool/qrvpage
+
+export QRV_WINEPREFIX=$root/build/x64/benchprefix
+source scripts/wine-env.sh
+if [ -z "${DISPLAY:-}" ]; then
+  source scripts/xvfb.sh
+  start_xvfb
+fi
+"$QRV_WINESERVER" -k 2>/dev/null || true
+scripts/wine-prefix.sh
+work=$root/build/x64/bench_acquire
+rm -rf "$work"
+mkdir -p "$work/storage/documents" "$work/app"
+install="$WINEPREFIX/drive_c/windows/twain_64/qrvkbx"
+mkdir -p "$install"
+cp build/x64/bin/qrvkbx.ds build/x64/bin/qrvkbxr.dll build/x64/bin/qrvxpmns.dll build/x64/bin/qrvcofig.ini "$install/"
+cp build/x64/tools/twacquire.exe build/x64/tools/TWAINDSM.dll "$work/app/"
+source_name=$(sed -n 's/^DriverName=//p' resources/qrvcofig.ini | tr -d '\r')
+reg_key=$(sed -n 's/^RegKey=//p' resources/qrvcofig.ini | tr -d '\r')
+
+# Seven copies of the eight-page JBIG document in one folder.
+{
+  echo '<?xml version="1.0" encoding="UTF-8"?>'
+  echo '<storage name="Bench" type="1"><user id="001" handle="1" name="Alice Archer" password=""><folder id="00000100" name="Inbox">'
+  for i in 0 1 2 3 4 5 6; do
+    id=$(printf '%08d' $((2000 + i)))
+    cp "$sample/documents/00001005.tif" "$work/storage/documents/$id.tif"
+    echo "<document id=\"$id\" subject=\"Batch $i\" timestamp=\"2024/06/01 10:0$i:00\" pages=\"8\" doctype=\"SCAN\" status=\"NEW\" file=\"documents/$id.tif\"/>"
+  done
+  echo '</folder></user></storage>'
+} >"$work/storage/storage.xml"
+
+port_file=$work/simulator.port
+build/native/tools/device_simulator/device_simulator --storage "$work/storage" --port-file "$port_file" \
+  --lifetime 1200 >"$work/simulator.log" 2>&1 &
+simulator_pid=$!
+finish() {
+  rm -f "$port_file"
+  kill "$simulator_pid" 2>/dev/null || true
+  "$QRV_WINESERVER" -k 2>/dev/null || true
+  if declare -F stop_xvfb >/dev/null; then stop_xvfb; fi
+}
+trap finish EXIT
+for _ in $(seq 100); do [ -s "$port_file" ] && break; sleep 0.1; done
+port=$(tr -d '\r\n ' <"$port_file")
+"$QRV_WINE" reg add "HKCU\\SOFTWARE\\Vantrel\\$reg_key\\Common" /v "Server Address" /d 127.0.0.1 /f >/dev/null 2>&1
+"$QRV_WINE" reg add "HKLM\\SOFTWARE\\Vantrel\\$reg_key\\Common" /v HttpPort /d "$port" /f >/dev/null 2>&1
+
+cat >"$work/app/user.txt" <<'SCRIPT'
+wait-dialog 1038 60000
+select 1038 0
+settext 1036 ""
+click 1
+wait-dialog 1071 60000
+sleep 1000
+click 1020
+select 1001 0
+select 1001 1
+select 1001 2
+select 1001 3
+select 1001 4
+select 1001 5
+select 1001 6
+sleep 500
+click 1007
+wait-gone 600000
+SCRIPT
+
+rate() {   # <pages> <first file> <last file>: pages per second between the two files' writes
+  local first last
+  first=$(stat -c %.Y "$2"); last=$(stat -c %.Y "$3")
+  awk -v n="$1" -v a="$first" -v b="$last" 'BEGIN { if (b > a) printf "%.2f", (n - 1) / (b - a); else print "n/a" }'
+}
+
+cd "$work/app"
+echo "mechanism  pages  pages/s  peak memory (MiB)"
+for mech in native file memory; do
+  rm -rf pages; mkdir pages
+  "$QRV_WINE" reg delete "HKCU\\SOFTWARE\\Vantrel\\$reg_key\\TWAIN" /f >/dev/null 2>&1 || true
+  /usr/bin/time -f %M -o time.txt "$root/scripts/wine-run.sh" ./twacquire.exe --source "$source_name" \
+    --mech "$mech" --script user.txt --timeout 900 --out pages >"run_$mech.log" 2>&1 || true
+  n=$(find pages -name 'page*.bmp' | wc -l)
+  if [ "$n" -lt 2 ]; then echo "$mech: only $n pages (see $work/app/run_$mech.log)"; continue; fi
+  printf '%-9s  %5d  %7s  %s\n' "$mech" "$n" "$(rate "$n" pages/page001.bmp "$(printf 'pages/page%03d.bmp' "$n")")" \
+    "$(awk '{ printf "%.0f", $1 / 1024 }' time.txt)"
+done
+
+# qrvpage alone writing the same 56 page files.
+mkdir -p "$work/qrvpage"
+start=$(date +%s.%N)
+for doc in 0 1 2 3 4 5 6; do
+  for page in 1 2 3 4 5 6 7 8; do
+    "$qrvpage" --convert --pixel-type bw --bmp "$work/qrvpage/p${doc}_$page.bmp" "$sample/documents/00001005.tif" "$page" >/dev/null
+  done
+done
+end=$(date +%s.%N)
+awk -v a="$start" -v b="$end" 'BEGIN { printf "qrvpage    %5d  %7.2f\n", 56, 56 / (b - a) }'

@@ -1,0 +1,315 @@
+// Whole batches end to end: the real qrvkbx.ds, opened by the project's manager for twacquire,
+// fetches documents from the device simulator's sample storage; a window script chooses the
+// documents and presses "&Download", twacquire takes every page by the mechanism of the flow and
+// writes it as a BMP file, and each page is compared pixel for pixel with qrvpage's page bitmap
+// of the same document page and settings.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "device/config_store.h"
+#include "tests/windows/support/device_simulator.h"
+#include "tests/windows/support/twain_tools.h"
+
+#ifndef QRV_NATIVE_BUILD_DIR
+#error "QRV_NATIVE_BUILD_DIR names the native build folder (a Unix path)"
+#endif
+
+namespace {
+
+const char* const DriverName = "Chain Orvel";
+
+std::string TestName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
+
+int Count(const std::string& text, const std::string& part)
+{
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+// A document page the batch should deliver, and the qrvpage options of its settings.
+struct ExpectedPage {
+    std::string documentId;
+    int page;
+};
+
+// The sample's Inbox of Alice, newest first as the list shows it.
+const char* const FivetoEight = "00001003";  // row 0, 4 pages
+const char* const PageFour = "00001002";     // row 1, 1 page
+const char* const TwoThree = "00001001";     // row 2, 2 pages
+
+class DownloadChainFlow : public ::testing::Test {
+protected:
+    DownloadChainFlow()
+        : regKey_("QrvChain" + TestName()),
+          userTree_(HKEY_CURRENT_USER, "SOFTWARE\\Vantrel\\" + regKey_),
+          machineTree_(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vantrel\\" + regKey_)
+    {
+    }
+
+    // The real source, pointed at the simulator, with Alice's logon and these saved options.
+    void Install(const DeviceSimulator& device, int pixelChoice, int resolutionChoice, int rangeChoice,
+                 bool deleteAfter)
+    {
+        std::string folder = sources.AddRealSource("orvel", DriverName);
+        WriteFileText(folder + "qrvcofig.ini",
+                      std::string("[TWAIN]\r\nDriverName=") + DriverName + "\r\nRegKey=" + regKey_ + "\r\n");
+        std::string common = "SOFTWARE\\Vantrel\\" + regKey_ + "\\Common";
+        SetRegistryString(HKEY_CURRENT_USER, common, "Server Address", "127.0.0.1");
+        SetRegistryString(HKEY_LOCAL_MACHINE, common, "HttpPort", std::to_string(device.port()));
+        StorageSettingsRecord record{};
+        record.resolutionChoice = resolutionChoice;
+        record.pageRangeChoice = rangeChoice;
+        record.pixelTypeChoice = pixelChoice;
+        record.sortColumn = 1;
+        record.deleteAfterDownload = deleteAfter;
+        strcpy(record.selectedUser, "001:Alice Archer");
+        memset(record.password, 0xFF, sizeof record.password);  // the empty password, inverted
+        HKEY key;
+        std::string settings = "SOFTWARE\\Vantrel\\" + regKey_ + "\\TWAIN\\Sylvane";
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, settings.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, &key, nullptr));
+        RegSetValueExA(key, "SB Mode", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&record), sizeof record);
+        RegCloseKey(key);
+    }
+
+    ProgramRun Acquire(const std::string& script, const std::string& arguments)
+    {
+        WriteFileText(work / "script.txt", "wait-dialog 1071 60000\nsleep 500\n" + script);
+        std::string out = work.path().substr(0, work.path().size() - 1);
+        ProgramRun run = RunAcquire(std::string("--source \"") + DriverName + "\" --timeout 150 " + arguments +
+                                        " --script \"" + work / "script.txt" + "\" --out \"" + out + "\"",
+                                    work.path(), 200000);
+        EXPECT_TRUE(run.finished) << run.output;
+        EXPECT_EQ(0, Count(run.output, "script: line")) << run.output;
+        EXPECT_EQ(0, Count(run.output, "Application error.")) << run.output;
+        return run;
+    }
+
+    // qrvpage's page bitmap of the page, as a viewer shows it. The page bitmap file keeps its
+    // top row first, so a standard reader gets it upside down.
+    Bitmap ReferencePage(const ExpectedPage& expected, const std::string& options)
+    {
+        std::string name = "ref_" + expected.documentId + "_" + std::to_string(expected.page) + ".bmp";
+        std::string unixOut = UnixPath(work / name);
+        std::string document = SampleStorageUnix() + "/documents/" + expected.documentId + ".tif";
+        std::string command = "Z:\\bin\\sh -c \"'" QRV_NATIVE_BUILD_DIR "/tools/page_tool/qrvpage' --convert " +
+                              options + " --bmp '" + unixOut + ".part' '" + document + "' " +
+                              std::to_string(expected.page) + " >/dev/null && mv '" + unixOut + ".part' '" +
+                              unixOut + "'\"";
+        std::vector<char> line(command.begin(), command.end());
+        line.push_back('\0');
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        EXPECT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                   &process));
+        if (process.hProcess)
+            CloseHandle(process.hProcess);
+        if (process.hThread)
+            CloseHandle(process.hThread);
+        // A Unix child cannot be waited for from here; the renamed file is its last act.
+        for (int i = 0; i < 600 && GetFileAttributesA((work / name).c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
+            Sleep(50);
+        Bitmap stored = ReadBmp(work / name);
+        Bitmap shown = stored;
+        for (int y = 0; y < stored.height; ++y)
+            std::copy_n(stored.pixels.begin() + size_t(stored.height - 1 - y) * stored.width, stored.width,
+                        shown.pixels.begin() + size_t(y) * stored.width);
+        return shown;
+    }
+
+    // Exactly the expected pages arrived, each the same pixels as qrvpage's page.
+    void ExpectPages(const ProgramRun& run, const std::vector<ExpectedPage>& expected, const std::string& options)
+    {
+        EXPECT_EQ(int(expected.size()), Count(run.output, " transfer -> ")) << run.output;
+        for (size_t i = 0; i < expected.size(); ++i) {
+            char name[32];
+            snprintf(name, sizeof name, "page%03d.bmp", int(i + 1));
+            SCOPED_TRACE(std::string(name) + " = document " + expected[i].documentId + " page " +
+                         std::to_string(expected[i].page));
+            Bitmap received = ReadBmp(work / name);
+            Bitmap reference = ReferencePage(expected[i], options);
+            ASSERT_TRUE(received.ok);
+            ASSERT_TRUE(reference.ok);
+            ASSERT_EQ(reference.width, received.width);
+            ASSERT_EQ(reference.height, received.height);
+            EXPECT_EQ(reference.bitsPerPixel, received.bitsPerPixel);
+            int differ = 0;
+            for (size_t p = 0; p < received.pixels.size(); ++p)
+                differ += received.pixels[p] != reference.pixels[p];
+            EXPECT_EQ(0, differ);
+        }
+        char extra[32];
+        snprintf(extra, sizeof extra, "page%03d.bmp", int(expected.size() + 1));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((work / extra).c_str()));
+    }
+
+    SourceFolder sources;
+    TempFolder work{"qchn"};
+
+private:
+    std::string regKey_;
+    ScopedRegistryTree userTree_;
+    ScopedRegistryTree machineTree_;
+};
+
+// Rows 1 and 2 chosen with nothing on show, "All": the one page of row 1, then both pages of
+// row 2, and the source asks to be closed once nothing is pending.
+const char* const ChooseRowsOneAndTwo = "click-item 1001 1\nsleep 800\nclick-item 1001 2 ctrl\nsleep 500\n";
+
+struct MechanismCase {
+    const char* name;
+    const char* arguments;  // twacquire's
+    int pixelChoice;
+    int resolutionChoice;
+    const char* reference;  // qrvpage's options for the same settings
+};
+
+class AllPagesByMechanism : public DownloadChainFlow, public ::testing::WithParamInterface<MechanismCase> {};
+
+}  // namespace
+
+TEST_P(AllPagesByMechanism, TwoDocumentsEveryPageAsQrvpageMakesIt)
+{
+    const MechanismCase& c = GetParam();
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install(device, c.pixelChoice, c.resolutionChoice, 1020, false);
+    ProgramRun run = Acquire(std::string(ChooseRowsOneAndTwo) + "click 1007\nwait-gone 120000\n", c.arguments);
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    ExpectPages(run, {{PageFour, 1}, {TwoThree, 1}, {TwoThree, 2}}, c.reference);
+    EXPECT_TRUE(HasLine(run.output, "no page is pending")) << run.output;
+    EXPECT_TRUE(HasLine(run.output, "the source asks to be closed (MSG_CLOSEDSREQ)")) << run.output;
+    // Each document was fetched once, and nothing was deleted.
+    EXPECT_EQ(0, Count(device.Requests(), "<COMMAND>DELETE</COMMAND>")) << device.Requests();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mechanisms, AllPagesByMechanism,
+    ::testing::Values(MechanismCase{"NativeBlackWhite", "--mech native", 1013, 1024, "--pixel-type bw"},
+                      MechanismCase{"FileGray200", "--mech file", 1014, 1025, "--pixel-type gray --resolution 200"},
+                      MechanismCase{"MemoryGray300", "--mech memory", 1014, 1026, "--pixel-type gray --resolution 300"},
+                      MechanismCase{"MemoryBlackWhite", "--mech memory", 1013, 1025,
+                                    "--pixel-type bw --resolution 200"}),
+    [](const ::testing::TestParamInfo<MechanismCase>& info) { return std::string(info.param.name); });
+
+// "Pages" 3 to 2 over rows 0 and 2 with "De&lete after download": pages 2 and 3 of the four-page
+// document, then page 2 of the two-page one (the range kept inside its pages); each document is
+// deleted on the device after its last page of the range, the first before the second is
+// fetched.
+TEST_F(DownloadChainFlow, PagesRangeAcrossDocumentsDeletedAfterDownload)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install(device, 1014, 1025, 1021, true);
+    ProgramRun run = Acquire("click-item 1001 0\nsleep 800\nclick-item 1001 2 ctrl\nsleep 500\n"
+                             "settext 1022 3\nsettext 1023 2\n"
+                             "click 1007\nwait-gone 120000\n",
+                             "--mech file");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    ExpectPages(run, {{FivetoEight, 2}, {FivetoEight, 3}, {TwoThree, 2}}, "--pixel-type gray --resolution 200");
+    std::string requests = device.Requests();
+    size_t firstDeleted = requests.find("<DOCUMENTID>" + std::string(FivetoEight) + "</DOCUMENTID>");
+    size_t secondFetched = requests.find(TwoThree);
+    size_t secondDeleted = requests.find("<DOCUMENTID>" + std::string(TwoThree) + "</DOCUMENTID>");
+    EXPECT_EQ(2, Count(requests, "<COMMAND>DELETE</COMMAND>")) << requests;
+    ASSERT_NE(std::string::npos, firstDeleted) << requests;
+    ASSERT_NE(std::string::npos, secondDeleted) << requests;
+    EXPECT_LT(firstDeleted, secondFetched) << requests;
+    EXPECT_LT(secondFetched, secondDeleted) << requests;
+}
+
+// "Current page" with page 3 of the four-page document on show and the two-page document
+// chosen after it: page 3 goes out, then the next document is asked for page 3 too, which it
+// does not have: the page builder's message (a page that cannot be decoded is shown as a failed
+// download), and the batch ends with that one page.
+TEST_F(DownloadChainFlow, CurrentPageOnShowThenADocumentWithoutThatPage)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install(device, 1013, 1024, 1019, false);
+    ProgramRun run = Acquire("click-item 1001 0\nsleep 800\nsettext 1012 3\nsleep 800\nselect 1001 2\nsleep 300\n"
+                             "click 1007\n"
+                             "answer-box 1 120000\n"
+                             "wait-gone 120000\n",
+                             "--mech native");
+    ExpectPages(run, {{FivetoEight, 3}}, "--pixel-type bw");
+    EXPECT_TRUE(HasLine(run.output, "script: box [Chain Orvel] Unable to download the file. (owner: none) -> 1")) << run.output;
+    EXPECT_EQ(1, Count(run.output, "script: box")) << run.output;
+    EXPECT_TRUE(HasLine(run.output, "the source asks to be closed (MSG_CLOSEDSREQ)")) << run.output;
+}
+
+// Cancel in the progress window during "All" of the eight-page document: the page under way
+// completes, then nothing is pending and the source asks to be closed; every page that arrived
+// is whole and right, in order from page 1.
+TEST_F(DownloadChainFlow, CancelInTheProgressWindow)
+{
+    DeviceSimulator device({"--file-delay-ms", "0"});
+    ASSERT_TRUE(device.started());
+    Install(device, 1013, 1024, 1020, false);
+    ProgramRun run = Acquire("select-folder 1000 Scans\nsleep 800\nclick-item 1001 1\nsleep 800\n"
+                             "click 1007\n"
+                             "wait-dialog 1048 60000\n"
+                             "click 2\n"
+                             "wait-gone 120000\n",
+                             "--mech memory");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    int pages = Count(run.output, " transfer -> ");
+    EXPECT_GE(pages, 1) << run.output;
+    EXPECT_LT(pages, 8) << run.output;
+    std::vector<ExpectedPage> expected;
+    for (int page = 1; page <= pages; ++page)
+        expected.push_back({"00001005", page});
+    ExpectPages(run, expected, "--pixel-type bw");
+    EXPECT_TRUE(HasLine(run.output, "no page is pending")) << run.output;
+    EXPECT_TRUE(HasLine(run.output, "the source asks to be closed (MSG_CLOSEDSREQ)")) << run.output;
+}
+
+// The first document cannot be fetched (the device sends half the file): its message, no page,
+// nothing pending, the close request.
+TEST_F(DownloadChainFlow, FirstDocumentCannotBeFetched)
+{
+    DeviceSimulator device({"--cut-files"});
+    ASSERT_TRUE(device.started());
+    Install(device, 1013, 1024, 1020, false);
+    ProgramRun run = Acquire("select 1001 1\nselect 1001 2\nsleep 300\n"
+                             "click 1007\n"
+                             "answer-box 1 60000\n"
+                             "wait-gone 60000\n",
+                             "--mech native");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_TRUE(HasLine(run.output, "script: box [Chain Orvel] Unable to download the file. (owner: none) -> 1"))
+        << run.output;
+    EXPECT_FALSE(HasLine(run.output, "the source has pages ready (MSG_XFERREADY)")) << run.output;
+    EXPECT_TRUE(HasLine(run.output, "the source asks to be closed (MSG_CLOSEDSREQ)")) << run.output;
+    ExpectPages(run, {}, "");
+}
+
+// The device goes away after the first document was fetched: its page arrives, the second
+// document's fetch fails with its message, and the batch ends there with the close request.
+TEST_F(DownloadChainFlow, DeviceGoneInTheMiddleOfTheBatch)
+{
+    // Three requests to log on and list, one for the first document, then no more.
+    DeviceSimulator device({"--refuse-after", "4"});
+    ASSERT_TRUE(device.started());
+    Install(device, 1013, 1024, 1020, false);
+    ProgramRun run = Acquire("select 1001 1\nselect 1001 2\nsleep 300\n"
+                             "click 1007\n"
+                             "answer-box 1 60000\n"
+                             "wait-gone 60000\n",
+                             "--mech memory");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    ExpectPages(run, {{PageFour, 1}}, "--pixel-type bw");
+    EXPECT_EQ(1, Count(run.output, "script: box")) << run.output;
+    EXPECT_TRUE(HasLine(run.output, "no page is pending")) << run.output;
+    EXPECT_TRUE(HasLine(run.output, "the source asks to be closed (MSG_CLOSEDSREQ)")) << run.output;
+}
