@@ -43,20 +43,6 @@ protected:
     TempFolder work{"qacq"};
 };
 
-// Each line of wanted appears in text, in this order.
-::testing::AssertionResult LinesInOrder(const std::string& text, const std::vector<std::string>& wanted)
-{
-    std::vector<std::string> lines = Lines(text);
-    int at = 0;
-    for (const std::string& line : wanted) {
-        int found = LineIndex(lines, line, at);
-        if (found < 0)
-            return ::testing::AssertionFailure() << "missing, or out of order: " << line << "\nin:\n" << text;
-        at = found + 1;
-    }
-    return ::testing::AssertionSuccess();
-}
-
 struct MechanismCase {
     const char* mechanism;
     const char* extra;

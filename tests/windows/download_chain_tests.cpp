@@ -27,14 +27,6 @@ const char* const DriverName = "Chain Orvel";
 
 std::string TestName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
 
-int Count(const std::string& text, const std::string& part)
-{
-    int count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
-
 // A document page the batch should deliver, and the qrvpage options of its settings.
 struct ExpectedPage {
     std::string documentId;

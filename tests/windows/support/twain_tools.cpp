@@ -197,3 +197,25 @@ int PatternMismatches(const Bitmap& bitmap, int page)
                 ++mismatches;
     return mismatches;
 }
+
+// Each line of wanted appears in text, in this order.
+::testing::AssertionResult LinesInOrder(const std::string& text, const std::vector<std::string>& wanted)
+{
+    std::vector<std::string> lines = Lines(text);
+    int at = 0;
+    for (const std::string& line : wanted) {
+        int found = LineIndex(lines, line, at);
+        if (found < 0)
+            return ::testing::AssertionFailure() << "missing, or out of order: " << line << "\nin:\n" << text;
+        at = found + 1;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+int Count(const std::string& text, const std::string& part)
+{
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}

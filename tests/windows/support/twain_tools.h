@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -43,6 +45,10 @@ std::vector<std::string> Lines(const std::string& text);
 bool HasLine(const std::string& text, const std::string& wanted);
 // Position of the first line equal to wanted at or after from; -1 when there is none.
 int LineIndex(const std::vector<std::string>& lines, const std::string& wanted, int from = 0);
+// Each line of wanted appears in text, in this order.
+::testing::AssertionResult LinesInOrder(const std::string& text, const std::vector<std::string>& wanted);
+// How often part occurs in text.
+int Count(const std::string& text, const std::string& part);
 
 struct ProgramRun {
     DWORD exitCode = 0xFFFFFFFF;
