@@ -114,6 +114,9 @@ INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
         if (LOWORD(wParam) == IDCANCEL)
             OnCancel(window);
         return TRUE;
+    case ProgressTextMessage:
+        ProgressText(int(wParam), int(lParam));
+        return TRUE;
     case WM_DESTROY:
         ProgressState.Window = nullptr;
         return FALSE;
@@ -175,22 +178,27 @@ void ProgressText(int n, int total)
         SetDlgItemTextA(window, ProgressTextId, text);
 }
 
+// The application's thread sends its updates without waiting for the window to repaint: the
+// progress thread takes them in the order sent, ahead of anything posted, and a page costs no
+// more than its own work. (Text cannot travel by pointer without a wait, so the numbers go and
+// the window forms its text itself.)
 void ProgressTick()
 {
     if (ProgressState.Window)
-        SendMessageA(ProgressBar(), PBM_STEPIT, 0, 0);
+        SendNotifyMessageA(ProgressBar(), PBM_STEPIT, 0, 0);
 }
 
 void ProgressStep()
 {
     if (ProgressState.Step > ProgressState.Total)
         return;
-    if (ProgressState.Window)
-        SendMessageA(ProgressBar(), PBM_SETPOS, WPARAM(UnitsPerPage * ProgressState.Step), 0);
+    HWND window = ProgressState.Window;
+    if (window)
+        SendNotifyMessageA(ProgressBar(), PBM_SETPOS, WPARAM(UnitsPerPage * ProgressState.Step), 0);
     ProgressState.Step += 1;
     // After the last page the text keeps its last value, the total over the total.
-    if (ProgressState.Step <= ProgressState.Total)
-        ProgressText(ProgressState.Step, ProgressState.Total);
+    if (window && ProgressState.Step <= ProgressState.Total)
+        SendNotifyMessageA(window, ProgressTextMessage, WPARAM(ProgressState.Step), LPARAM(ProgressState.Total));
 }
 
 bool ProgressContinues() { return ProgressState.Running; }

@@ -21,6 +21,9 @@ extern ProgressStateRecord ProgressState;
 
 // Wakes the progress thread's loop.
 constexpr UINT ProgressWakeMessage = WM_USER + 1;
+// The text line for page wParam of lParam, sent by the application's thread (clear of the
+// dialog messages, which take the first WM_USER numbers).
+constexpr UINT ProgressTextMessage = WM_APP + 1;
 
 // Starts the window for a batch of total pages; does nothing while a progress thread exists.
 void StartProgress(int total);
