@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # A batch of 56 pages (seven documents of eight JBIG pages) acquired from the device simulator
-# through the real source, the manager and twacquire under Wine, once by each mechanism: pages
-# per second (from the first page file written to the last) and the peak memory of the acquiring
+# through the real source, the manager and twacquire under Wine, by each mechanism: pages per
+# second (from the first page file written to the last) and the peak memory of the acquiring
 # process (/usr/bin/time, maximum resident set size of the largest process, which is twacquire
-# with the source loaded). For comparison, qrvpage (built without sanitizers) writing the same
-# 56 page files alone.
+# with the source loaded), and from a second batch in RGB the number of pages held at the peak.
+# For comparison, qrvpage (built without sanitizers) writing the same 56 page files alone.
 # Uses the x64 build and a Wine prefix of its own (build/x64/benchprefix). Not part of the test
 # command.
 # usage: bench/run_acquire_bench.sh
@@ -96,16 +96,35 @@ rate() {   # <pages> <first file> <last file>: pages per second between the two 
 }
 
 cd "$work/app"
-echo "mechanism  pages  pages/s  peak memory (MiB)"
-for mech in native file memory; do
+# The same choices with gray-scale pages.
+sed 's/^click 1007$/click 1014\nsleep 500\nclick 1007/' user.txt >user_gray.txt
+mv user.txt user_bw.txt
+# One batch: mechanism, pixel type (bw or gray); leaves pages/ and time.txt, prints the page count.
+acquire() {
   rm -rf pages; mkdir pages
   "$QRV_WINE" reg delete "HKCU\\SOFTWARE\\Vantrel\\$reg_key\\TWAIN" /f >/dev/null 2>&1 || true
   /usr/bin/time -f %M -o time.txt "$root/scripts/wine-run.sh" ./twacquire.exe --source "$source_name" \
-    --mech "$mech" --script user.txt --timeout 900 --out pages >"run_$mech.log" 2>&1 || true
-  n=$(find pages -name 'page*.bmp' | wc -l)
-  if [ "$n" -lt 2 ]; then echo "$mech: only $n pages (see $work/app/run_$mech.log)"; continue; fi
-  printf '%-9s  %5d  %7s  %s\n' "$mech" "$n" "$(rate "$n" pages/page001.bmp "$(printf 'pages/page%03d.bmp' "$n")")" \
-    "$(awk '{ printf "%.0f", $1 / 1024 }' time.txt)"
+    --mech "$1" --script "user_$2.txt" --timeout 900 --out pages >"run_$1_$2.log" 2>&1 || true
+  find pages -name 'page*.bmp' | wc -l
+}
+peak_kib() { cat time.txt; }
+
+# Pages per second, black and white pages as qrvpage writes them below. Then memory: the same
+# batch in RGB, whose pages are 24 times the size; the growth of the peak over the black and
+# white batch, divided by the growth of one page, is the number of pages held at once.
+declare -A rates
+echo "mechanism  pages  pages/s  peak (MiB)  gray peak (MiB)  pages held at the peak"
+for mech in native file memory; do
+  n=$(acquire "$mech" bw)
+  if [ "$n" -lt 2 ]; then echo "$mech: only $n pages (see $work/app/run_${mech}_bw.log)"; continue; fi
+  rate_bw=$(rate "$n" pages/page001.bmp "$(printf 'pages/page%03d.bmp' "$n")")
+  rates[$mech]=$rate_bw
+  peak_bw=$(peak_kib); page_bw=$(stat -c %s pages/page001.bmp)
+  n_gray=$(acquire "$mech" gray)
+  if [ "$n_gray" -lt 1 ]; then echo "$mech: no gray page (see $work/app/run_${mech}_gray.log)"; continue; fi
+  peak_gray=$(peak_kib); page_gray=$(stat -c %s pages/page001.bmp)
+  awk -v m="$mech" -v n="$n" -v r="$rate_bw" -v a="$peak_bw" -v b="$peak_gray" -v pa="$page_bw" -v pb="$page_gray" \
+    'BEGIN { printf "%-9s  %5d  %7s  %10.0f  %15.0f  %.2f (gray page %.1f MiB)\n", m, n, r, a / 1024, b / 1024, (b - a) * 1024 / (pb - pa), pb / 1048576 }'
 done
 
 # qrvpage alone writing the same 56 page files.
@@ -117,4 +136,11 @@ for doc in 0 1 2 3 4 5 6; do
   done
 done
 end=$(date +%s.%N)
-awk -v a="$start" -v b="$end" 'BEGIN { printf "qrvpage    %5d  %7.2f\n", 56, 56 / (b - a) }'
+qrvpage_rate=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", 56 / (b - a) }')
+printf 'qrvpage    %5d  %7s\n' 56 "$qrvpage_rate"
+for mech in native file memory; do
+  if [ -n "${rates[$mech]:-}" ]; then
+    awk -v m="$mech" -v q="$qrvpage_rate" -v r="${rates[$mech]}" \
+      'BEGIN { if (r > 0) printf "%-9s  qrvpage is %.2f times as fast\n", m, q / r }'
+  fi
+done
