@@ -73,7 +73,7 @@ protected:
         RegCloseKey(key);
     }
 
-    ProgramRun Acquire(const std::string& script, const std::string& arguments)
+    ProgramRun Acquire(const std::string& script, const std::string& arguments, int applicationErrors = 0)
     {
         WriteFileText(work / "script.txt", "wait-dialog 1071 60000\nsleep 500\n" + script);
         std::string out = work.path().substr(0, work.path().size() - 1);
@@ -82,21 +82,15 @@ protected:
                                     work.path(), 200000);
         EXPECT_TRUE(run.finished) << run.output;
         EXPECT_EQ(0, Count(run.output, "script: line")) << run.output;
-        EXPECT_EQ(0, Count(run.output, "Application error.")) << run.output;
+        EXPECT_EQ(applicationErrors, Count(run.output, "Application error.")) << run.output;
         return run;
     }
 
-    // qrvpage's page bitmap of the page, as a viewer shows it. The page bitmap file keeps its
-    // top row first, so a standard reader gets it upside down.
-    Bitmap ReferencePage(const ExpectedPage& expected, const std::string& options)
+    // Starts a command of the Unix shell, which cannot be waited for from here: callers watch
+    // for its last act.
+    static void StartUnixCommand(const std::string& shellCommand)
     {
-        std::string name = "ref_" + expected.documentId + "_" + std::to_string(expected.page) + ".bmp";
-        std::string unixOut = UnixPath(work / name);
-        std::string document = SampleStorageUnix() + "/documents/" + expected.documentId + ".tif";
-        std::string command = "Z:\\bin\\sh -c \"'" QRV_NATIVE_BUILD_DIR "/tools/page_tool/qrvpage' --convert " +
-                              options + " --bmp '" + unixOut + ".part' '" + document + "' " +
-                              std::to_string(expected.page) + " >/dev/null && mv '" + unixOut + ".part' '" +
-                              unixOut + "'\"";
+        std::string command = "Z:\\bin\\sh -c \"" + shellCommand + "\"";
         std::vector<char> line(command.begin(), command.end());
         line.push_back('\0');
         STARTUPINFOA startup{};
@@ -108,6 +102,28 @@ protected:
             CloseHandle(process.hProcess);
         if (process.hThread)
             CloseHandle(process.hThread);
+    }
+
+    // Runs a command of the Unix shell to its end, told by a marker file it writes last.
+    void RunUnixCommand(const std::string& shellCommand)
+    {
+        std::string marker = work / "unix-command-done";
+        StartUnixCommand("(" + shellCommand + "); touch '" + UnixPath(marker) + "'");
+        for (int i = 0; i < 600 && GetFileAttributesA(marker.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
+            Sleep(50);
+        EXPECT_TRUE(DeleteFileA(marker.c_str())) << shellCommand;
+    }
+
+    // qrvpage's page bitmap of the page, as a viewer shows it. The page bitmap file keeps its
+    // top row first, so a standard reader gets it upside down.
+    Bitmap ReferencePage(const ExpectedPage& expected, const std::string& options)
+    {
+        std::string name = "ref_" + expected.documentId + "_" + std::to_string(expected.page) + ".bmp";
+        std::string unixOut = UnixPath(work / name);
+        std::string document = SampleStorageUnix() + "/documents/" + expected.documentId + ".tif";
+        StartUnixCommand("'" QRV_NATIVE_BUILD_DIR "/tools/page_tool/qrvpage' --convert " + options + " --bmp '" +
+                         unixOut + ".part' '" + document + "' " + std::to_string(expected.page) +
+                         " >/dev/null && mv '" + unixOut + ".part' '" + unixOut + "'");
         // A Unix child cannot be waited for from here; the renamed file is its last act.
         for (int i = 0; i < 600 && GetFileAttributesA((work / name).c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
             Sleep(50);
@@ -304,4 +320,31 @@ TEST_F(DownloadChainFlow, DeviceGoneInTheMiddleOfTheBatch)
     EXPECT_EQ(1, Count(run.output, "script: box")) << run.output;
     EXPECT_TRUE(HasLine(run.output, "no page is pending")) << run.output;
     EXPECT_TRUE(HasLine(run.output, "the source asks to be closed (MSG_CLOSEDSREQ)")) << run.output;
+}
+
+// The disk fills up while the second page is written to the application's file (the file is
+// the device that is always full): the first page is whole, the second transfer is refused with
+// its box over the application's window, and the application gives up the batch (MSG_RESET is
+// taken) and closes the source. (That a partial file is deleted is the page store's full-disk
+// test: Wine deletes no device, so the link stays and is removed here.)
+TEST_F(DownloadChainFlow, DiskFullWhileWritingATransferFile)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install(device, 1013, 1024, 1020, false);
+    std::string full = UnixPath(work / "page002.bmp");
+    RunUnixCommand("ln -s /dev/full '" + full + "'");
+    ProgramRun run = Acquire(std::string(ChooseRowsOneAndTwo) + "click 1007\n"
+                             "answer-box 1 120000\n"
+                             "wait-gone 120000\n",
+                             "--mech file", 1);
+    ExpectPages(run, {{PageFour, 1}}, "--pixel-type bw");
+    EXPECT_TRUE(LinesInOrder(run.output, {"script: box [Chain Orvel] Application error. (owner: twacquire) -> 1",
+                                          "refused: DAT_IMAGEFILEXFER: TWRC_FAILURE, condition code 9 (TWCC_BADPROTOCOL)",
+                                          "source disabled", "source closed"}))
+        << run.output;
+    EXPECT_FALSE(HasLine(run.output, "refused: MSG_RESET")) << run.output;
+    RunUnixCommand("rm -f '" + full + "'");
+    EXPECT_EQ(1, Count(run.output, "script: box")) << run.output;
+    EXPECT_EQ(1, Count(run.output, " transfer -> ")) << run.output;
 }
