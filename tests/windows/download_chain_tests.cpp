@@ -348,3 +348,26 @@ TEST_F(DownloadChainFlow, DiskFullWhileWritingATransferFile)
     EXPECT_EQ(1, Count(run.output, "script: box")) << run.output;
     EXPECT_EQ(1, Count(run.output, " transfer -> ")) << run.output;
 }
+
+// The download starts without the button too: a double click on a document's row downloads
+// that document, and Enter in the list (the default button, through the application's event
+// forwarding) downloads the chosen ones.
+TEST_F(DownloadChainFlow, DoubleClickOrEnterStartsTheDownload)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install(device, 1013, 1024, 1020, false);
+    // The first click shows the document, fetching it; clicks made while a fetch waits are
+    // dropped, as a person's would be, so the double click follows once it is on show.
+    ProgramRun run = Acquire("click-item 1001 1\nsleep 800\nclick-item 1001 1 double\nwait-gone 120000\n",
+                             "--mech native");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    ExpectPages(run, {{PageFour, 1}}, "--pixel-type bw");
+    EXPECT_TRUE(HasLine(run.output, "the source asks to be closed (MSG_CLOSEDSREQ)")) << run.output;
+
+    DeleteFileA((work / "page001.bmp").c_str());
+    run = Acquire(std::string(ChooseRowsOneAndTwo) + "post 1001 0x100 0x0D 0\nwait-gone 120000\n", "--mech native");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    ExpectPages(run, {{PageFour, 1}, {TwoThree, 1}, {TwoThree, 2}}, "--pixel-type bw");
+    EXPECT_TRUE(HasLine(run.output, "the source asks to be closed (MSG_CLOSEDSREQ)")) << run.output;
+}

@@ -486,7 +486,7 @@ bool ControlState(const ScriptLine& line, std::string& error)
 }
 
 // A person's click at a point of a window's client area.
-void PostClick(HWND window, POINT at, bool right, WPARAM keys)
+void PostClick(HWND window, POINT at, bool right, WPARAM keys, bool twice = false)
 {
     POINT screen = at;
     ClientToScreen(window, &screen);
@@ -494,6 +494,11 @@ void PostClick(HWND window, POINT at, bool right, WPARAM keys)
     LPARAM where = MAKELPARAM(at.x, at.y);
     PostMessageA(window, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, keys | (right ? MK_RBUTTON : MK_LBUTTON), where);
     PostMessageA(window, right ? WM_RBUTTONUP : WM_LBUTTONUP, keys, where);
+    // The second press of a double click arrives as the double-click message itself.
+    if (twice) {
+        PostMessageA(window, WM_LBUTTONDBLCLK, keys | MK_LBUTTON, where);
+        PostMessageA(window, WM_LBUTTONUP, keys, where);
+    }
 }
 
 // click-in <id>: a click in the middle of a control, which takes the focus from another.
@@ -555,7 +560,7 @@ bool ControlRect(const ScriptLine& line, std::string& error)
     return true;
 }
 
-// click-item <list> <index> [ctrl|right]
+// click-item <list> <index> [ctrl|right|double]
 bool ClickItem(const ScriptLine& line, std::string& error)
 {
     HWND list;
@@ -568,7 +573,7 @@ bool ClickItem(const ScriptLine& line, std::string& error)
         return Fail(error, "the list has no item " + line.words[2]);
     std::string how = line.words.size() > 3 ? line.words[3] : "";
     POINT at{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-    PostClick(list, at, how == "right", how == "ctrl" ? MK_CONTROL : 0);
+    PostClick(list, at, how == "right", how == "ctrl" ? MK_CONTROL : 0, how == "double");
     return true;
 }
 

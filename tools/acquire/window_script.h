@@ -20,7 +20,7 @@
 //   select-folder <id> <text>                   select the tree item with this text
 //   size                                        report the current window's size and position
 //   state <id>                                  report whether a control is enabled, and its text
-//   click-item <id> <index> [ctrl|right]        click a list view item with the mouse
+//   click-item <id> <index> [ctrl|right|double] click a list view item with the mouse
 //   click-column <id> <column>                  click a list view's column header
 //   click-tab <id> <index>                      click a tab of a tab control
 //   menu <choose|cancel> [timeout ms]           wait for a pop-up menu, report its entries, then
