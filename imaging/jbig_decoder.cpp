@@ -35,6 +35,50 @@ uint8_t PlaneWhiteByte(uint16_t photometric) {
     return photometric == 1 ? 0xFF : 0x00;
 }
 
+// JBIG-KIT takes an adaptive-template move to any offset up to MX, but reads the moved pixel by
+// shifting by the offset less the template's own reach: an offset inside the template (below 3,
+// or below 5 with the two-line template) is invalid data it would shift by a negative count. The
+// strip ends before such a move: the rows before it decode, the rest stay white. Marker segments
+// are walked as the decoder walks them; inside coded data a 0xFF is always a marker's first byte.
+uint32_t BytesBeforeBadMove(const uint8_t* strip, uint32_t length) {
+    if (length < JbigHeaderBytes) return length;
+    const uint8_t options = strip[19];
+    const int lowestOffset = (options & JBG_LRLTWO) ? 5 : 3;
+    uint64_t at = JbigHeaderBytes;
+    if ((options & (JBG_DPON | JBG_DPPRIV | JBG_DPLAST)) == (JBG_DPON | JBG_DPPRIV)) at += 1728;  // DPTABLE
+    while (at + 1 < length) {
+        if (strip[at] != 0xFF) {
+            ++at;
+            continue;
+        }
+        switch (strip[at + 1]) {
+        case 0x00:   // a stuffed 0xFF of the coded data
+        case 0x02:   // SDNORM
+        case 0x03:   // SDRST
+        case 0x04:   // ABORT
+            at += 2;
+            break;
+        case 0x05:   // NEWLEN: the new height
+            at += 6;
+            break;
+        case 0x06: {  // ATMOVE: the line, then the offsets
+            if (at + 8 > length) return length;
+            const int offset = static_cast<int8_t>(strip[at + 6]);
+            if (offset > 0 && offset < lowestOffset) return static_cast<uint32_t>(at);
+            at += 8;
+            break;
+        }
+        case 0x07:   // COMMENT: its length, then that many bytes
+            if (at + 6 > length) return length;
+            at += 6 + static_cast<uint64_t>(BigEndian32(strip + at + 2));
+            break;
+        default:     // the decoder stops at an unknown marker itself
+            return length;
+        }
+    }
+    return length;
+}
+
 // Feeds the rest of the strip until JBIG-KIT has the whole image, fails, or takes nothing more.
 void FeedStrip(jbg_dec_state& state, uint8_t* data, size_t length) {
     while (length > 0) {
@@ -95,7 +139,7 @@ void DecodeJbigStrip(PageDecodeContext& context, uint32_t byteCount, uint32_t ro
         jbg_dec_free(&context.jbig);
         return;
     }
-    const uint32_t length = std::min(context.read(context.file, strip, byteCount), byteCount);
+    const uint32_t length = BytesBeforeBadMove(strip, std::min(context.read(context.file, strip, byteCount), byteCount));
 
     // The header goes in alone first. Once JBIG-KIT has taken it the plane exists; it is blanked
     // to white so that rows a damaged strip never reaches come out white, not as stale memory.
