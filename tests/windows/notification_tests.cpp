@@ -1,7 +1,8 @@
 // The source's two notifications reach the application's event loop through the manager: the
 // real qrvkbx.ds asked to close from its window, and the source core's own MSG_XFERREADY and
-// MSG_CLOSEDSREQ delivered by the project's manager to an application in this process. A 32-bit
-// application may use either manager, so the x86 tree runs each case under both names.
+// MSG_CLOSEDSREQ delivered by the project's manager to an application in this process; and an
+// application asking for pages before any is ready. A 32-bit application may use either manager,
+// so the x86 tree runs each case under both names.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "source/manager_notifications.h"
 #include "source/source_state.h"
 #include "tests/windows/support/attached_core.h"
+#include "tests/windows/support/box_watcher.h"
 #include "tests/windows/support/twain_tools.h"
 
 namespace {
@@ -154,4 +156,46 @@ TEST(Notifications, TransferReadyAndCloseRequestReachTheEventLoopInOrder)
         EXPECT_EQ((std::vector<TW_UINT16>{MSG_XFERREADY, MSG_CLOSEDSREQ}), app.Notifications(2));
     }
     WriteCoreIni("");
+}
+
+// Transfers asked for through the manager before the source has a page (open, not enabled): each
+// is refused with its condition code and the "Application error." box, nothing changes state,
+// and the source then closes normally.
+TEST(Notifications, TransfersOutOfOrderAreRefusedThroughTheManager)
+{
+    SourceFolder sources;
+    sources.AddRealSource("orvel", "Early Orvel");
+    for (const std::string& manager : ManagerNames()) {
+        SCOPED_TRACE(manager);
+        BoxWatcher boxes;
+        Application app(manager);
+        ASSERT_TRUE(app.ready());
+        ASSERT_TRUE(app.Open("Early Orvel"));
+        auto conditionOf = [&](TW_UINT16 argumentType, void* data) {
+            if (app.Call(&app.source, DG_IMAGE, argumentType, MSG_GET, data) != TWRC_FAILURE)
+                return -1;
+            TW_STATUS status{};
+            app.Call(&app.source, DG_CONTROL, DAT_STATUS, MSG_GET, &status);
+            return int(status.ConditionCode);
+        };
+        TW_IMAGEINFO info{};
+        TW_HANDLE dib = nullptr;
+        uint8_t buffer[4096];
+        TW_IMAGEMEMXFER strip{};
+        strip.Memory = {TWMF_APPOWNS | TWMF_POINTER, sizeof buffer, buffer};
+        EXPECT_EQ(TWCC_SEQERROR, conditionOf(DAT_IMAGEINFO, &info));
+        EXPECT_EQ(TWCC_SEQERROR, conditionOf(DAT_IMAGENATIVEXFER, &dib));
+        EXPECT_EQ(nullptr, dib);
+        EXPECT_EQ(TWCC_BADPROTOCOL, conditionOf(DAT_IMAGEFILEXFER, nullptr));
+        EXPECT_EQ(TWCC_OPERATIONERROR, conditionOf(DAT_IMAGEMEMXFER, &strip));
+        std::vector<ShownBox> shown = boxes.Boxes();
+        ASSERT_EQ(4u, shown.size());
+        for (const ShownBox& box : shown) {
+            EXPECT_EQ("Early Orvel", box.caption);
+            EXPECT_EQ("Application error.", box.text);
+        }
+        // Still open and not enabled: the source closes without a word.
+        EXPECT_EQ(TWRC_SUCCESS, app.Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &app.source));
+        EXPECT_EQ(4u, boxes.Boxes().size());
+    }
 }
