@@ -36,14 +36,18 @@ uint8_t PlaneWhiteByte(uint16_t photometric) {
 }
 
 // JBIG-KIT takes an adaptive-template move to any offset up to MX, but reads the moved pixel by
-// shifting by the offset less the template's own reach: an offset inside the template (below 3,
-// or below 5 with the two-line template) is invalid data it would shift by a negative count. The
-// strip ends before such a move: the rows before it decode, the rest stay white. Marker segments
-// are walked as the decoder walks them; inside coded data a 0xFF is always a marker's first byte.
+// shifting a row word by the offset less the template's own reach: an offset inside the template
+// (below 3, or below 5 with the two-line template) is invalid data it would shift by a negative
+// count, and in a differential layer an offset past a 32-bit word (above 34) one it would shift
+// past the word's width. The strip ends before such a move: the rows before it decode, the rest
+// stay white. Marker segments are walked as the decoder walks them; inside coded data a 0xFF is
+// always a marker's first byte.
 uint32_t BytesBeforeBadMove(const uint8_t* strip, uint32_t length) {
     if (length < JbigHeaderBytes) return length;
     const uint8_t options = strip[19];
     const int lowestOffset = (options & JBG_LRLTWO) ? 5 : 3;
+    const bool differentialLayers = strip[1] > 0;   // D, the highest layer
+    const int highestOffset = differentialLayers ? 34 : 127;
     uint64_t at = JbigHeaderBytes;
     if ((options & (JBG_DPON | JBG_DPPRIV | JBG_DPLAST)) == (JBG_DPON | JBG_DPPRIV)) at += 1728;  // DPTABLE
     while (at + 1 < length) {
@@ -64,7 +68,7 @@ uint32_t BytesBeforeBadMove(const uint8_t* strip, uint32_t length) {
         case 0x06: {  // ATMOVE: the line, then the offsets
             if (at + 8 > length) return length;
             const int offset = static_cast<int8_t>(strip[at + 6]);
-            if (offset > 0 && offset < lowestOffset) return static_cast<uint32_t>(at);
+            if (offset > 0 && (offset < lowestOffset || offset > highestOffset)) return static_cast<uint32_t>(at);
             at += 8;
             break;
         }
