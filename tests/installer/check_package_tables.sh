@@ -39,31 +39,17 @@ size=$(table File | awk -F'\t' '$1 == "qrvkbx.ds" { print $4 }')
 [ "${size:-0}" -gt 100000 ] || fail "qrvkbx.ds in the package has $size bytes"
 
 # Registry: the machine's defaults under the local machine, nothing for the current user: the
-# device port from HTTPPORT (80), the address from SERVERADDRESS (no default).
+# device port from HTTPPORT, the address from SERVERADDRESS. Neither has a fixed default in the
+# Property table (a given value must win over what an installed package wrote); the package finds
+# those values where it writes them, in the registry view of its architecture.
 registry=$(table Registry | cut -f2-5 | sort)
 [ "$registry" = $'2\tSOFTWARE\\Vantrel\\Orvel\\Common\tHttpPort\t[HTTPPORT]\n2\tSOFTWARE\\Vantrel\\Orvel\\Common\tServer Address\t[SERVERADDRESS]' ] ||
   fail "registry: $registry"
 properties=$(table Property)
 property() { echo "$properties" | awk -F'\t' -v p="$1" '$1 == p { print $2 }'; }
-[ "$(property HTTPPORT)" = 80 ] || fail "HTTPPORT is '$(property HTTPPORT)'"
-[ -z "$(property SERVERADDRESS)" ] || fail "SERVERADDRESS has a default: '$(property SERVERADDRESS)'"
-# The address is written only when SERVERADDRESS is given: its component alone is in a feature
-# above the default install level, which a property-setting action raises, before the features
-# are chosen, only when SERVERADDRESS is set.
-address_component=$(table Registry | awk -F'\t' '$4 == "Server Address" { print $6 }')
-address_feature=$(table FeatureComponents | awk -F'\t' -v c="$address_component" '$2 == c { print $1 }')
-[ "$(table FeatureComponents | awk -F'\t' -v f="$address_feature" '$1 == f' | wc -l)" = 1 ] ||
-  fail "the address's feature holds more than the address"
-level=$(table Feature | awk -F'\t' -v f="$address_feature" '$1 == f { print $6 }')
-[ "${level:-0}" -gt "$(property INSTALLLEVEL | grep . || echo 1)" ] || fail "the address's feature is installed by default (level '$level')"
-raise=$(table CustomAction | awk -F'\t' -v l="$level" '$3 == "INSTALLLEVEL" && $4 >= l && $2 % 64 == 51 { print $1 }')
-[ -n "$raise" ] || fail "no action raises the install level to $level: $(table CustomAction)"
-for sequence in InstallExecuteSequence InstallUISequence; do
-  steps=$(table $sequence)
-  at=$(echo "$steps" | awk -F'\t' -v a="$raise" '$1 == a && $2 == "SERVERADDRESS" { print $3 }')
-  cost=$(echo "$steps" | awk -F'\t' '$1 == "CostFinalize" { print $3 }')
-  [ -n "$at" ] && [ "$at" -lt "$cost" ] || fail "$sequence: $raise does not run before CostFinalize when SERVERADDRESS is set"
-done
+[ -z "$(property HTTPPORT)$(property SERVERADDRESS)" ] || fail "fixed defaults: HTTPPORT '$(property HTTPPORT)', SERVERADDRESS '$(property SERVERADDRESS)'"
+searches=$(table RegLocator | awk -F'\t' -v b=$((bitness / 256)) '{ print $2 "\t" $3 "\t" $4 "\t" (int($5 / 16) % 2 == b) }' | sort)
+[ "$searches" = "$(echo "$registry" | cut -f1-3 | sed 's/$/\t1/')" ] || fail "searches: $(table RegLocator)"
 
 # Product: name, the version of the version information, an upgrade code that a newer package
 # finds (the major-upgrade rows of the Upgrade table), installed for the machine.
