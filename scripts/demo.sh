@@ -76,19 +76,16 @@ mkdir -p "$app/pages"
 cp build/$arch/tools/twacquire.exe "build/$arch/tools/$manager" "$app/"
 
 # The device: the simulator on a free loopback port, ended when the demo ends.
-port_file="$app/simulator.port"
-"$simulator" --storage "$sample" --port-file "$port_file" --lifetime 600 >"$app/simulator.log" 2>&1 &
-simulator_pid=$!
+source "$root/scripts/demo-acquisition.sh"
+demo_simulator_pid=
 finish() {
-  rm -f "$port_file"
-  kill "$simulator_pid" 2>/dev/null || true
+  [ -n "$demo_simulator_pid" ] && kill "$demo_simulator_pid" 2>/dev/null
   "$QRV_WINESERVER" -k 2>/dev/null || true
   if declare -F stop_xvfb >/dev/null; then stop_xvfb; fi
 }
 trap finish EXIT
-for _ in $(seq 100); do [ -s "$port_file" ] && break; sleep 0.1; done
-[ -s "$port_file" ] || { echo "demo: the device simulator did not start" >&2; cat "$app/simulator.log" >&2; exit 1; }
-port=$(tr -d '\r\n ' <"$port_file")
+demo_start_simulator "$simulator" "$sample" "$app" || exit 1
+port=$demo_port
 echo "== device simulator with its sample storage on 127.0.0.1:$port"
 
 # Where the source finds the device, as its settings dialog would store it; no saved logon, so
@@ -97,36 +94,8 @@ echo "== device simulator with its sample storage on 127.0.0.1:$port"
 "$QRV_WINE" reg add "HKLM\\SOFTWARE\\Vantrel\\$reg_key\\Common" /v HttpPort /d "$port" /f >/dev/null 2>&1
 "$QRV_WINE" reg delete "HKCU\\SOFTWARE\\Vantrel\\$reg_key\\TWAIN" /f >/dev/null 2>&1 || true
 
-# The user's part. In the Inbox, newest first: row 0 "ITU pages 5-8 (T.6)" (4 pages), row 2
-# "ITU pages 2-3 (T.4 2-D)" (2 pages).
-windows_app=$(printf 'Z:%s' "$app" | tr / '\\')
-cat >"$app/user.txt" <<SCRIPT
-wait-dialog 1038 60000
-echo "log on as Alice"
-select 1038 0
-settext 1036 ""
-click 1
-wait-dialog 1071 60000
-sleep 1000
-echo "choose two documents"
-click-item 1001 0
-sleep 1000
-click-item 1001 2 ctrl
-sleep 500
-echo "options: gray scale, 200 dpi, all pages"
-click 1014
-click 1025
-click 1020
-sleep 500
-list 1001
-rect 0
-snapshot "$app/screen.png"
-echo "download"
-click 1007
-wait-gone 180000
-SCRIPT
-expected=("00001003 1" "00001003 2" "00001003 3" "00001003 4" "00001001 1" "00001001 2")
-reference_options=(--convert --pixel-type gray --resolution 200)
+# The user's part: logs on, chooses two documents, sets the options, presses "&Download".
+demo_write_user_script "$app/user.txt" "$app/screen.png"
 
 echo "== twacquire --source \"$source_name\" --mech native --script user.txt --timeout 180 --out pages"
 cd "$app"
@@ -144,29 +113,9 @@ if [ -n "$rect" ] && [ -f screen.png ]; then
   convert screen.png -crop "$((right - left))x$((bottom - top))+$left+$top" +repage source_window.png
 fi
 
-# Every page against qrvpage's page bitmap of the same page and settings. The page bitmap file
-# keeps its top row first, so a standard reader needs it turned over.
+# Every page against qrvpage's page bitmap of the same page and settings.
 ok=1
-mkdir -p reference
-received=$(find pages -name 'page*.bmp' | wc -l)
-[ "$received" -eq "${#expected[@]}" ] || { echo "pages: $received received, ${#expected[@]} expected"; ok=0; }
-for i in "${!expected[@]}"; do
-  read -r document page <<<"${expected[$i]}"
-  bmp=$(printf 'pages/page%03d.bmp' $((i + 1)))
-  ref=reference/${document}_$page
-  "$qrvpage" "${reference_options[@]}" --bmp "$ref.bmp" "$sample/documents/$document.tif" "$page" >/dev/null
-  convert "$ref.bmp" -flip "$ref.png"
-  if [ ! -f "$bmp" ]; then
-    echo "$bmp: missing (document $document page $page)"; ok=0; continue
-  fi
-  convert "$bmp" "${bmp%.bmp}.png"
-  differ=$(compare -metric AE "$bmp" "$ref.png" null: 2>&1 || true)
-  if [ "$differ" = 0 ]; then
-    echo "$bmp = document $document page $page: $(identify -format '%wx%h, %[colorspace]' "$bmp"), same pixels as qrvpage"
-  else
-    echo "$bmp = document $document page $page: $differ pixels differ from qrvpage's page"; ok=0
-  fi
-done
+demo_check_pages "$app" "$qrvpage" "$sample" || ok=0
 if ls pages/page*.png >/dev/null 2>&1; then
   montage pages/page*.png -tile 3x -geometry 300x+10+10 -background white contact_sheet.png
 fi

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Reads an installer package's tables with msiinfo, as an administrator's tools would, and checks
 # what the package installs where: the five shipped files in <Windows>\twain_32|twain_64\qrvkbx,
-# the device port under the local machine, the product's name, version and upgrade code.
+# the device port and address under the local machine, the product's name, version and upgrade code.
 # Usage: check_package_tables.sh PACKAGE x86|x64 VERSION_INFO_RC
 set -uo pipefail
 package=$1
@@ -38,12 +38,18 @@ done <<<"$files"
 size=$(table File | awk -F'\t' '$1 == "qrvkbx.ds" { print $4 }')
 [ "${size:-0}" -gt 100000 ] || fail "qrvkbx.ds in the package has $size bytes"
 
-# Registry: the device port under the local machine, from the HTTPPORT property (80).
-registry=$(table Registry | cut -f2-5)
-[ "$registry" = $'2\tSOFTWARE\\Vantrel\\Orvel\\Common\tHttpPort\t[HTTPPORT]' ] || fail "registry: $registry"
+# Registry: the machine's defaults under the local machine, nothing for the current user: the
+# device port from HTTPPORT, the address from SERVERADDRESS. Neither has a fixed default in the
+# Property table (a given value must win over what an installed package wrote); the package finds
+# those values where it writes them, in the registry view of its architecture.
+registry=$(table Registry | cut -f2-5 | sort)
+[ "$registry" = $'2\tSOFTWARE\\Vantrel\\Orvel\\Common\tHttpPort\t[HTTPPORT]\n2\tSOFTWARE\\Vantrel\\Orvel\\Common\tServer Address\t[SERVERADDRESS]' ] ||
+  fail "registry: $registry"
 properties=$(table Property)
 property() { echo "$properties" | awk -F'\t' -v p="$1" '$1 == p { print $2 }'; }
-[ "$(property HTTPPORT)" = 80 ] || fail "HTTPPORT is '$(property HTTPPORT)'"
+[ -z "$(property HTTPPORT)$(property SERVERADDRESS)" ] || fail "fixed defaults: HTTPPORT '$(property HTTPPORT)', SERVERADDRESS '$(property SERVERADDRESS)'"
+searches=$(table RegLocator | awk -F'\t' -v b=$((bitness / 256)) '{ print $2 "\t" $3 "\t" $4 "\t" (int($5 / 16) % 2 == b) }' | sort)
+[ "$searches" = "$(echo "$registry" | cut -f1-3 | sed 's/$/\t1/')" ] || fail "searches: $(table RegLocator)"
 
 # Product: name, the version of the version information, an upgrade code that a newer package
 # finds (the major-upgrade rows of the Upgrade table), installed for the machine.
