@@ -50,7 +50,7 @@ awk -v n="$documents" 'BEGIN {
   for (i = 0; i < n; ++i) {
     t = i * 37
     printf "<document id=\"%08X\" subject=\"Scan %05d of the archive\" timestamp=\"2024/%02d/%02d %02d:%02d:%02d\" pages=\"%d\" doctype=\"SCAN\" status=\"NEW\"/>\n",
-      0x10000 + i, (i * 7919) % 100000, 1 + (i % 12), 1 + (i % 28), (t / 3600) % 24, (t / 60) % 60, t % 60, 1 + (i % 40)
+      65536 + i, (i * 7919) % 100000, 1 + (i % 12), 1 + (i % 28), (t / 3600) % 24, (t / 60) % 60, t % 60, 1 + (i % 40)
   }
   print "</folder></user></storage>"
 }' >"$work/storage/storage.xml"
