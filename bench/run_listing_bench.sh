@@ -105,3 +105,4 @@ echo "$times" | sort -n | awk -v goal="$goal_ms" '{ v[NR] = $1 } END {
   median = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
   printf "median: %.0f ms, goal under %d ms: %s\n", median, goal, median < goal ? "met" : "not met"
 }'
+echo "load average during the run: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
