@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Every figure the project tracks, each against its reference measured in the same run: the
-# decoder against libtiff (several runs, each ratio and their median) and the whole page against
-# vips and ImageMagick. The benchmark scripts build what they need without sanitizers
-# (build/bench, Release). Not part of the test command.
-# usage: bench/run_all.sh [decode runs] [seconds per decode measurement] [page rounds]
+# decoder against libtiff (several runs, each ratio and their median), the whole page against
+# vips and ImageMagick, the listing of a folder of 10,005 documents through the source window
+# against its goal (the median of several listings), and batch acquisition by each transfer
+# mechanism (pages per second against qrvpage, peak memory, pages held at the peak). The
+# benchmark scripts build what they need without sanitizers (build/bench, Release) and the
+# Windows side in build/x64. Not part of the test command.
+# usage: bench/run_all.sh [decode runs] [seconds per decode measurement] [page rounds] [listing runs]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 runs=${1:-3}
 seconds=${2:-3}
 rounds=${3:-3}
+listings=${4:-5}
 
 echo "== decode: pages per second against libtiff, $runs runs of ${seconds}s per measurement"
 results=$(mktemp)
@@ -28,5 +32,9 @@ echo "== whole page against vips and ImageMagick"
 "$here/run_page_bench.sh" "$rounds"
 
 echo
-echo "== not measured: no benchmark exists yet for the listing time (10,005 documents) nor for"
-echo "   batch acquisition pages per second and peak memory by transfer mechanism"
+echo "== listing a folder of 10,005 documents through the source window, $listings listings"
+"$here/run_listing_bench.sh" "$listings"
+
+echo
+echo "== batch acquisition by transfer mechanism against qrvpage"
+"$here/run_acquire_bench.sh"

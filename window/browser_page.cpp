@@ -50,33 +50,35 @@ int NextSelected(int after)
     return static_cast<int>(SendMessageA(List(), LVM_GETNEXTITEM, static_cast<WPARAM>(after), LVNI_SELECTED));
 }
 
-std::string ItemText(int item, int column)
+// The list's handle is looked up once per operation and handed down: every look-up by id walks
+// the page's children, which over thousands of rows costs more than the rows themselves.
+std::string ItemText(HWND list, int item, int column)
 {
     char text[TextSize] = "";
     LVITEMA request{};
     request.iSubItem = column;
     request.pszText = text;
     request.cchTextMax = sizeof text;
-    SendMessageA(List(), LVM_GETITEMTEXTA, item, reinterpret_cast<LPARAM>(&request));
+    SendMessageA(list, LVM_GETITEMTEXTA, item, reinterpret_cast<LPARAM>(&request));
     return text;
 }
 
-int ItemImage(int item)
+int ItemImage(HWND list, int item)
 {
     LVITEMA request{};
     request.mask = LVIF_IMAGE;
     request.iItem = item;
-    if (!SendMessageA(List(), LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&request)))
+    if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&request)))
         return -1;
     return request.iImage;
 }
 
-bool ItemKey(int item, LPARAM& key)
+bool ItemKey(HWND list, int item, LPARAM& key)
 {
     LVITEMA request{};
     request.mask = LVIF_PARAM;
     request.iItem = item;
-    if (item < 0 || !SendMessageA(List(), LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&request)))
+    if (item < 0 || !SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&request)))
         return false;
     key = request.lParam;
     return true;
@@ -113,9 +115,8 @@ void ResetDocumentColumns()
     AddColumn(list, 2, PagesColumnString, width * 7 / 50, LVCFMT_RIGHT);
 }
 
-void AppendItem(char* text, int image, uint32_t key, char* timestamp, const char* pages)
+void AppendItem(HWND list, char* text, int image, uint32_t key, char* timestamp, const char* pages)
 {
-    HWND list = List();
     LVITEMA item{};
     item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
     item.iItem = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
@@ -176,15 +177,18 @@ void AddSubfolder(const DocumentRecord& record)
 
 void FillDocumentList()
 {
+    HWND list = List();
+    // Room for every row at once rather than a little more at each insertion.
+    SendMessageA(list, LVM_SETITEMCOUNT, static_cast<WPARAM>(DocumentCount), 0);
     for (int i = 0; i < DocumentCount && i < DocumentTableSize; ++i) {
         DocumentRecord& record = DocumentTable[i];
         if (strcmp(record.documentType, "FOLDER") == 0) {
             AddSubfolder(record);
-            AppendItem(record.folderName, BrowserState.folderImage, record.folderId, record.timestamp, "");
+            AppendItem(list, record.folderName, BrowserState.folderImage, record.folderId, record.timestamp, "");
         } else if (!IsFolderType(record.documentType)) {
             char pages[16];
             snprintf(pages, sizeof pages, "%d", static_cast<int>(record.pages));
-            AppendItem(record.subject, BrowserState.documentImage, record.documentId, record.timestamp, pages);
+            AppendItem(list, record.subject, BrowserState.documentImage, record.documentId, record.timestamp, pages);
         }
     }
 }
@@ -192,14 +196,43 @@ void FillDocumentList()
 // ---- sorting
 
 // What the comparators look at, taken from the list before it is sorted: comparing by the
-// list's own messages while it reorders its items would read items in motion.
+// list's own messages while it reorders its items would read items in motion. A text column is
+// compared through its sort key: keys made once per item compare byte by byte as lstrcmpiA
+// compares the texts, at a fraction of the cost of a locale comparison for each of the sort's
+// hundred thousand pairs.
 struct SortEntry {
     int image;
+    int number;  // the "Pages" column
     std::string text;
+    std::string collation;  // empty when the key could not be made
 };
 std::unordered_map<LPARAM, SortEntry> SortEntries;
 
-int TextNumber(const std::string& text) { return atoi(text.c_str()); }
+std::string CollationKey(const std::string& text)
+{
+    const LCID locale = GetThreadLocale();
+    const DWORD flags = LCMAP_SORTKEY | NORM_IGNORECASE;
+    char key[1024];
+    int size = LCMapStringA(locale, flags, text.c_str(), -1, key, sizeof key);
+    if (size > 0)
+        return std::string(key, static_cast<size_t>(size));
+    size = LCMapStringA(locale, flags, text.c_str(), -1, nullptr, 0);
+    if (size <= 0)
+        return {};
+    std::string large(static_cast<size_t>(size), '\0');
+    size = LCMapStringA(locale, flags, text.c_str(), -1, large.data(), size);
+    large.resize(size > 0 ? static_cast<size_t>(size) : 0);
+    return large;
+}
+
+// lstrcmpiA's order of the two texts.
+int CompareTexts(const SortEntry& a, const SortEntry& b)
+{
+    if (a.collation.empty() || b.collation.empty())
+        return lstrcmpiA(a.text.c_str(), b.text.c_str());
+    int order = a.collation.compare(b.collation);
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
+}
 
 int CALLBACK CompareItems(LPARAM key1, LPARAM key2, LPARAM column)
 {
@@ -213,9 +246,9 @@ int CALLBACK CompareItems(LPARAM key1, LPARAM key2, LPARAM column)
     if (a.image != b.image)
         result = a.image - b.image;
     else if (column == 2)
-        result = TextNumber(b.text) - TextNumber(a.text);
+        result = b.number - a.number;
     else
-        result = -lstrcmpiA(a.text.c_str(), b.text.c_str());
+        result = -CompareTexts(a, b);
     if (result == 0)
         result = key1 < key2 ? -1 : key1 > key2 ? 1 : 0;
     return result;
@@ -232,11 +265,18 @@ void SortDocuments()
     int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
     int column = BrowserState.sortColumn;
     SortEntries.clear();
+    SortEntries.reserve(static_cast<size_t>(count > 0 ? count : 0));
     for (int item = 0; item < count; ++item) {
         LPARAM key;
         // The first item of a key stands for every item of that key, as a search by key finds.
-        if (ItemKey(item, key) && !SortEntries.count(key))
-            SortEntries[key] = SortEntry{ItemImage(item), ItemText(item, column)};
+        if (!ItemKey(list, item, key) || SortEntries.count(key))
+            continue;
+        SortEntry entry{ItemImage(list, item), 0, ItemText(list, item, column), {}};
+        if (column == 2)
+            entry.number = atoi(entry.text.c_str());
+        else
+            entry.collation = CollationKey(entry.text);
+        SortEntries.emplace(key, std::move(entry));
     }
     SendMessageA(list, LVM_SORTITEMS, static_cast<WPARAM>(column),
                  reinterpret_cast<LPARAM>(BrowserState.reverse ? CompareItemsReversed : CompareItems));
@@ -623,7 +663,7 @@ void OnListClick()
     SetDlgItemInt(BrowserState.page, LastPageEditId, 1, FALSE);
     if (item != static_cast<int>(SendMessageA(list, LVM_GETSELECTIONMARK, 0, 0)))
         return;
-    if (ItemImage(item) == BrowserState.folderImage) {
+    if (ItemImage(list, item) == BrowserState.folderImage) {
         int folder = FolderOfItem(item);
         if (folder >= 0 && folder < FolderCount && FolderTable[folder].treeItem)
             SendMessageA(Tree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(FolderTable[folder].treeItem));
@@ -834,7 +874,7 @@ void ResetDocumentView()
 int RecordOfItem(int item)
 {
     LPARAM key;
-    if (item < 0 || !BrowserState.page || !ItemKey(item, key))
+    if (item < 0 || !BrowserState.page || !ItemKey(List(), item, key))
         return -1;
     for (int i = 0; i < DocumentCount && i < DocumentTableSize; ++i)
         if (static_cast<LPARAM>(DocumentTable[i].documentId) == key ||
@@ -845,9 +885,10 @@ int RecordOfItem(int item)
 
 int PagesOfItem(int item)
 {
-    if (item < 0 || !BrowserState.page || item >= SendMessageA(List(), LVM_GETITEMCOUNT, 0, 0))
+    HWND list = List();
+    if (item < 0 || !BrowserState.page || item >= SendMessageA(list, LVM_GETITEMCOUNT, 0, 0))
         return 0;
-    return atoi(ItemText(item, 2).c_str());
+    return atoi(ItemText(list, item, 2).c_str());
 }
 
 int FolderOfItem(int item)

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -47,5 +48,9 @@ std::string AnsiToUtf8(const char* text)
 
 std::string Utf8ToAnsi(std::string_view text)
 {
+    // Seven-bit text is the same in UTF-8 and in every ANSI code page; answers are mostly that,
+    // and a listing asks for tens of thousands of texts.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(text);
     return Narrow(GetACP(), Widen(CP_UTF8, text));
 }

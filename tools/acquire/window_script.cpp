@@ -33,7 +33,8 @@ const CommandSpec Commands[] = {
     {"tree", 2, 2},        {"size", 1, 1},       {"state", 2, 2},       {"click-item", 3, 4},
     {"click-column", 3, 3}, {"click-tab", 3, 3}, {"select-folder", 3, 3}, {"snapshot", 2, 2},
     {"menu", 2, 3},        {"click-in", 2, 2},  {"rect", 2, 2},
-    {"items", 2, 2},       {"wait-text", 3, 4},
+    {"items", 2, 2},       {"wait-text", 3, 4},  {"wait-rows", 3, 4},  {"clock-start", 1, 1},
+    {"clock", 2, 2},
 };
 
 struct WindowScript {
@@ -43,6 +44,7 @@ struct WindowScript {
     HWND current;
     HANDLE thread;
     volatile LONG stop;
+    LARGE_INTEGER clockStart;
 };
 
 WindowScript Script;
@@ -528,6 +530,38 @@ bool WaitText(const ScriptLine& line, std::string& error)
     return true;
 }
 
+// wait-rows <id> <count> [timeout ms]: until the list view holds exactly this many rows. The
+// count is read at once first, so a list filled by the command before costs no poll interval.
+bool WaitRows(const ScriptLine& line, std::string& error)
+{
+    HWND list;
+    if (!Control(int(Number(line.words[1])), list, error))
+        return false;
+    long long wanted = Number(line.words[2]);
+    long long count = -1;
+    if (!WaitFor(TimeoutArgument(line, 3), [&] {
+            bool answered;
+            count = SendWithin(list, LVM_GETITEMCOUNT, 0, 0, answered);
+            return answered && count == wanted;
+        }))
+        return Fail(error, "list " + line.words[1] + " holds " + std::to_string(count) + " rows, not " +
+                               line.words[2]);
+    return true;
+}
+
+// clock <label>: milliseconds since clock-start, to a tenth.
+bool ReadClock(const ScriptLine& line, std::string& error)
+{
+    if (!Script.clockStart.QuadPart)
+        return Fail(error, "no clock-start before");
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    double ms = double(now.QuadPart - Script.clockStart.QuadPart) * 1000.0 / double(frequency.QuadPart);
+    Say("script: clock %s %.1f ms", line.words[1].c_str(), ms);
+    return true;
+}
+
 // items <id>: a combo box's items in order, the selected one marked.
 bool ComboItems(const ScriptLine& line, std::string& error)
 {
@@ -723,6 +757,12 @@ bool Run(const ScriptLine& line, std::string& error)
         return ComboItems(line, error);
     if (name == "wait-text")
         return WaitText(line, error);
+    if (name == "wait-rows")
+        return WaitRows(line, error);
+    if (name == "clock-start")
+        return QueryPerformanceCounter(&Script.clockStart) || Fail(error, "no performance counter");
+    if (name == "clock")
+        return ReadClock(line, error);
     if (name == "wait-window")
         return WaitWindow(line, error);
     if (name == "wait-dialog")
@@ -798,6 +838,7 @@ void StartWindowScript(HWND window, UINT failedMessage)
     Script.failedMessage = failedMessage;
     Script.current = nullptr;
     Script.stop = 0;
+    Script.clockStart.QuadPart = 0;
     Script.thread = CreateThread(nullptr, 0, RunScript, nullptr, 0, nullptr);
 }
 

@@ -29,6 +29,9 @@
 //   items <id>                                  report a combo box's items, the selected one marked
 //   rect <id>                                   report a control's client area on the screen
 //   snapshot <unix path>                        a PNG picture of the whole display (ImageMagick)
+//   wait-rows <id> <count> [timeout ms]         wait until a list view holds this many rows
+//   clock-start                                 start the stopwatch
+//   clock <label>                               report the milliseconds since clock-start
 //   sleep <ms>
 //   echo <text>
 // Timeouts default to 10 s. A failed command ends the script and tells the application.
