@@ -21,16 +21,19 @@ const char* const DriverName = "Window Orvel";
 
 struct WindowSize {
     int width = 0, height = 0, left = 0, top = 0;
+    RECT work{};  // the work area the window lies in
 };
 
-// The "script: window W x H at X,Y" lines, in order.
+// The "script: window W x H at X,Y in work area L,T to R,B" lines, in order. (The work area is
+// measured by twacquire: this process never touches the display.)
 std::vector<WindowSize> Sizes(const std::string& output)
 {
     std::vector<WindowSize> sizes;
     for (const std::string& line : Lines(output)) {
         WindowSize size;
-        if (sscanf(line.c_str(), "script: window %d x %d at %d,%d", &size.width, &size.height, &size.left,
-                   &size.top) == 4)
+        if (sscanf(line.c_str(), "script: window %d x %d at %d,%d in work area %ld,%ld to %ld,%ld", &size.width,
+                   &size.height, &size.left, &size.top, &size.work.left, &size.work.top, &size.work.right,
+                   &size.work.bottom) == 8)
             sizes.push_back(size);
     }
     return sizes;
@@ -659,11 +662,9 @@ TEST_F(SourceWindowFlow, HidingKeysLeaveOutTheirPages)
     EXPECT_LT(informationSize[0].height, templateSize[0].height);
     EXPECT_GT(browserSize[0].width, templateSize[0].width);
     // Each window is centred on the work area.
-    RECT work;
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     for (const WindowSize& size : {informationSize[0], browserSize[0], templateSize[0]}) {
-        EXPECT_NEAR((work.right - size.width) / 2, size.left, 1);
-        EXPECT_NEAR((work.bottom - size.height) / 2, size.top, 1);
+        EXPECT_NEAR((size.work.right - size.width) / 2, size.left, 1);
+        EXPECT_NEAR((size.work.bottom - size.height) / 2, size.top, 1);
     }
 }
 

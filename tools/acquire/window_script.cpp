@@ -470,8 +470,11 @@ bool WindowSize(std::string& error)
         return Fail(error, "no current window (wait-window first)");
     RECT frame;
     GetWindowRect(Script.current, &frame);
-    Say("script: window %ld x %ld at %ld,%ld", frame.right - frame.left, frame.bottom - frame.top, frame.left,
-        frame.top);
+    // The work area too, so that whoever reads the report needs no display of its own.
+    RECT work{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    Say("script: window %ld x %ld at %ld,%ld in work area %ld,%ld to %ld,%ld", frame.right - frame.left,
+        frame.bottom - frame.top, frame.left, frame.top, work.left, work.top, work.right, work.bottom);
     return true;
 }
 

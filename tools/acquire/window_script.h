@@ -18,7 +18,8 @@
 //   list <id>                                   report a list view's columns and rows
 //   tree <id>                                   report a tree view's items, the selected one marked
 //   select-folder <id> <text>                   select the tree item with this text
-//   size                                        report the current window's size and position
+//   size                                        report the current window's size and position,
+//                                               and the work area
 //   state <id>                                  report whether a control is enabled, and its text
 //   click-item <id> <index> [ctrl|right|double] click a list view item with the mouse
 //   click-column <id> <column>                  click a list view's column header
