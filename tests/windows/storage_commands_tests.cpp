@@ -455,55 +455,6 @@ TEST_F(StorageCommands, MoreDocumentsThanTheTableHoldsFillIt)
     EXPECT_EQ(none, Shown());
 }
 
-// The list sorts a text column through sort keys made once per item: the order, both ways,
-// must be the one lstrcmpiA gives pair by pair (ties by key), whatever the texts hold.
-TEST_F(StorageCommands, ListedDocumentsSortAsLstrcmpiOrdersTheirTexts)
-{
-    const char* subjects[] = {"apple", "Apple", "a-pple", "ap'ple", "_apple", "[apple]", "1apple", "apple2",
-                              "apple10", "\xC3\xA9t\xC3\xA9", "ete", "Ete", "zebra", "", "co-op", "coop", "Co op",
-                              "apple"};
-    std::string xml = "<storage><user id=\"001\" handle=\"1\"><folder id=\"10\" name=\"Mixed\">";
-    for (size_t i = 0; i < std::size(subjects); ++i)
-        xml += "<document id=\"" + std::to_string(100 + i) + "\" subject=\"" + subjects[i] +
-               "\" timestamp=\"2024/05/06 15:30:00\"/>";
-    CustomStorage storage(xml + "</folder></user></storage>");
-    DeviceSimulator device({}, storage.unixPath());
-    PointAt(device);
-    LogOn(1);
-    TestPage page;
-    ASSERT_EQ(1, ListFolders()) << ::testing::PrintToString(Shown()) << device.Requests();
-    SendMessageA(page.tree, TVM_SELECTITEM, TVGN_CARET, SendMessageA(page.tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
-    for (bool reverse : {false, true}) {
-        BrowserState.sortColumn = 0;
-        BrowserState.reverse = reverse;
-        RefreshDocuments();
-        int count = static_cast<int>(SendMessageA(page.list, LVM_GETITEMCOUNT, 0, 0));
-        ASSERT_EQ(static_cast<int>(std::size(subjects)), count);
-        std::vector<std::pair<std::string, LPARAM>> rows;
-        for (int item = 0; item < count; ++item) {
-            char text[64] = "";
-            LVITEMA request{};
-            request.mask = LVIF_TEXT | LVIF_PARAM;
-            request.iItem = item;
-            request.pszText = text;
-            request.cchTextMax = sizeof text;
-            SendMessageA(page.list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&request));
-            rows.emplace_back(text, request.lParam);
-        }
-        for (int item = 0; item + 1 < count; ++item) {
-            const auto& [text1, key1] = rows[static_cast<size_t>(item)];
-            const auto& [text2, key2] = rows[static_cast<size_t>(item) + 1];
-            // Greater text first; ties by the smaller key.
-            int order = -lstrcmpiA(text1.c_str(), text2.c_str());
-            if (order == 0)
-                order = key1 < key2 ? -1 : 1;
-            EXPECT_LT(reverse ? -order : order, 0) << (reverse ? "reversed: " : "") << "\"" << text1
-                                                   << "\" before \"" << text2 << "\"";
-        }
-    }
-    EXPECT_EQ(none, Shown());
-}
-
 TEST_F(StorageCommands, DeviceCodesShowTheirTextOrNothing)
 {
     const struct {
