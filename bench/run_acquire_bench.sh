@@ -11,35 +11,14 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-export QRV_ARCH=x64
-cmake --preset x64 >/dev/null
-cmake --build --preset x64 --target qrvkbx_ds qrvkbxr qrvxpmns twain_manager twacquire >/dev/null
+source bench/wine_bench.sh
 cmake --preset native >/dev/null
 cmake --build --preset native --target device_simulator device_sample_storage >/dev/null
 sample=$root/build/native/tools/device_simulator/sample
 # qrvpage without sanitizers, as bench/run_page_bench.sh builds it.
-cmake -S "$root" -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DQRV_SANITIZE=OFF >/dev/null
-cmake --build build/bench --target qrvpage >/dev/null
+bench_release_build qrvpage
 qrvpage=$root/build/bench/tools/page_tool/qrvpage
-
-export QRV_WINEPREFIX=$root/build/x64/benchprefix
-source scripts/wine-env.sh
-if [ -z "${DISPLAY:-}" ]; then
-  source scripts/xvfb.sh
-  start_xvfb
-fi
-"$QRV_WINESERVER" -k 2>/dev/null || true
-scripts/wine-prefix.sh
-work=$root/build/x64/bench_acquire
-rm -rf "$work"
-mkdir -p "$work/storage/documents" "$work/app"
-install="$WINEPREFIX/drive_c/windows/twain_64/qrvkbx"
-mkdir -p "$install"
-cp build/x64/bin/qrvkbx.ds build/x64/bin/qrvkbxr.dll build/x64/bin/qrvxpmns.dll build/x64/bin/qrvcofig.ini "$install/"
-cp build/x64/tools/twacquire.exe build/x64/tools/TWAINDSM.dll "$work/app/"
-source_name=$(sed -n 's/^DriverName=//p' resources/qrvcofig.ini | tr -d '\r')
-reg_key=$(sed -n 's/^RegKey=//p' resources/qrvcofig.ini | tr -d '\r')
+bench_install_source "$root/build/x64/bench_acquire"
 
 # Seven copies of the eight-page JBIG document in one folder.
 {
@@ -53,21 +32,7 @@ reg_key=$(sed -n 's/^RegKey=//p' resources/qrvcofig.ini | tr -d '\r')
   echo '</folder></user></storage>'
 } >"$work/storage/storage.xml"
 
-port_file=$work/simulator.port
-build/native/tools/device_simulator/device_simulator --storage "$work/storage" --port-file "$port_file" \
-  --lifetime 1200 >"$work/simulator.log" 2>&1 &
-simulator_pid=$!
-finish() {
-  rm -f "$port_file"
-  kill "$simulator_pid" 2>/dev/null || true
-  "$QRV_WINESERVER" -k 2>/dev/null || true
-  if declare -F stop_xvfb >/dev/null; then stop_xvfb; fi
-}
-trap finish EXIT
-for _ in $(seq 100); do [ -s "$port_file" ] && break; sleep 0.1; done
-port=$(tr -d '\r\n ' <"$port_file")
-"$QRV_WINE" reg add "HKCU\\SOFTWARE\\Vantrel\\$reg_key\\Common" /v "Server Address" /d 127.0.0.1 /f >/dev/null 2>&1
-"$QRV_WINE" reg add "HKLM\\SOFTWARE\\Vantrel\\$reg_key\\Common" /v HttpPort /d "$port" /f >/dev/null 2>&1
+bench_start_simulator build/native/tools/device_simulator/device_simulator
 
 cat >"$work/app/user.txt" <<'SCRIPT'
 wait-dialog 1038 60000

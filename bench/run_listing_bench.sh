@@ -14,31 +14,10 @@ cd "$root"
 runs=${1:-5}
 documents=10005
 goal_ms=500
-export QRV_ARCH=x64
-cmake --preset x64 >/dev/null
-cmake --build --preset x64 -j 2 --target qrvkbx_ds qrvkbxr qrvxpmns twain_manager twacquire >/dev/null
-cmake -S "$root" -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DQRV_SANITIZE=OFF >/dev/null
-cmake --build build/bench -j 2 --target device_simulator >/dev/null
+source bench/wine_bench.sh
+bench_release_build device_simulator
 simulator=$root/build/bench/tools/device_simulator/device_simulator
-
-export QRV_WINEPREFIX=$root/build/x64/benchprefix
-source scripts/wine-env.sh
-if [ -z "${DISPLAY:-}" ]; then
-  source scripts/xvfb.sh
-  start_xvfb
-fi
-"$QRV_WINESERVER" -k 2>/dev/null || true
-scripts/wine-prefix.sh
-work=$root/build/x64/bench_listing
-rm -rf "$work"
-mkdir -p "$work/storage" "$work/app"
-install="$WINEPREFIX/drive_c/windows/twain_64/qrvkbx"
-mkdir -p "$install"
-cp build/x64/bin/qrvkbx.ds build/x64/bin/qrvkbxr.dll build/x64/bin/qrvxpmns.dll build/x64/bin/qrvcofig.ini "$install/"
-cp build/x64/tools/twacquire.exe build/x64/tools/TWAINDSM.dll "$work/app/"
-source_name=$(sed -n 's/^DriverName=//p' resources/qrvcofig.ini | tr -d '\r')
-reg_key=$(sed -n 's/^RegKey=//p' resources/qrvcofig.ini | tr -d '\r')
+bench_install_source "$root/build/x64/bench_listing"
 
 # A small folder listed first, then the big one: subjects, times and page counts all differ, so
 # that the list's sort compares real texts. Listing needs no document files.
@@ -55,20 +34,7 @@ awk -v n="$documents" 'BEGIN {
   print "</folder></user></storage>"
 }' >"$work/storage/storage.xml"
 
-port_file=$work/simulator.port
-"$simulator" --storage "$work/storage" --port-file "$port_file" --lifetime 1200 >"$work/simulator.log" 2>&1 &
-simulator_pid=$!
-finish() {
-  rm -f "$port_file"
-  kill "$simulator_pid" 2>/dev/null || true
-  "$QRV_WINESERVER" -k 2>/dev/null || true
-  if declare -F stop_xvfb >/dev/null; then stop_xvfb; fi
-}
-trap finish EXIT
-for _ in $(seq 100); do [ -s "$port_file" ] && break; sleep 0.1; done
-port=$(tr -d '\r\n ' <"$port_file")
-"$QRV_WINE" reg add "HKCU\\SOFTWARE\\Vantrel\\$reg_key\\Common" /v "Server Address" /d 127.0.0.1 /f >/dev/null 2>&1
-"$QRV_WINE" reg add "HKLM\\SOFTWARE\\Vantrel\\$reg_key\\Common" /v HttpPort /d "$port" /f >/dev/null 2>&1
+bench_start_simulator "$simulator"
 "$QRV_WINE" reg delete "HKCU\\SOFTWARE\\Vantrel\\$reg_key\\TWAIN" /f >/dev/null 2>&1 || true
 
 # Log on, then per run: the small folder, the clock, the big folder until the list is full.
