@@ -206,17 +206,21 @@ struct Changes {
 };
 
 // A row's list while it is being decoded, in locals; the row decoders write it back at the end.
+// The last change is kept at hand for the test of a zero-length run.
 struct ListWriter {
     uint32_t* at;
-    uint32_t count;
+    uint32_t count = 0;
+    uint32_t last = UINT32_MAX;  // none
 };
 
 // A zero-length run makes a change on the place of the one before: the two cancel out.
 [[gnu::always_inline]] inline void AddChange(ListWriter& c, uint32_t position) {
-    if (c.count > 0 && c.at[c.count - 1] == position) {
+    if (position == c.last) {
         --c.count;
+        c.last = c.count > 0 ? c.at[c.count - 1] : UINT32_MAX;
     } else {
         c.at[c.count++] = position;
+        c.last = position;
     }
 }
 
@@ -300,7 +304,7 @@ void PaintRow(const FaxDecoder& d, const Changes& c, uint8_t* row, uint64_t* fli
 int DecodeOneDimensionalRow(FaxDecoder& d, Bits& bits, Changes& row) {
     Bits b = bits;  // a local of this function, so that it stays in registers
     const uint32_t width = d.width;
-    ListWriter out{row.at, 0};
+    ListWriter out{row.at};
     uint32_t a0 = 0;
     uint32_t end = 0;
     int result = 0;
@@ -347,7 +351,7 @@ int DecodeTwoDimensionalRow(FaxDecoder& d, Bits& bits, const Changes& reference,
     Bits b = bits;  // a local of this function, so that it stays in registers
     const uint32_t width = d.width;
     const uint32_t* above = reference.at;
-    ListWriter out{row.at, 0};
+    ListWriter out{row.at};
     uint32_t i = 0;  // odd while the colour is black
     uint32_t a0 = 0;
     int result = 0;
@@ -395,9 +399,10 @@ int DecodeTwoDimensionalRow(FaxDecoder& d, Bits& bits, const Changes& reference,
         }
         a0 = static_cast<uint32_t>(a1);
         AddChange(out, a0);
-        // The colour changes. The element before b1 may still lie past a1; the ones of that
-        // parity before it lie before the old a0.
-        i = i == 0 ? 1 : i - 1;
+        // The colour changes, and with it the parity. The element before b1 may lie past a1 (the
+        // ones of its parity before it lie before the old a0); usually the one after b1 is next.
+        // A list's place before its first element holds 0, which lies past no a1.
+        i = above[static_cast<int64_t>(i) - 1] > a0 ? i - 1 : i + 1;
     }
     bits = b;
     row.count = out.count;
@@ -524,8 +529,9 @@ void DeliverWhiteRows(FaxDecoder& d, uint32_t rows) {
 void DecodeChunk(FaxDecoder& d, uint32_t rows) {
     const size_t bytes = static_cast<size_t>(rows) * d.bytesPerRow;
     uint8_t* chunk = static_cast<uint8_t*>(std::malloc(bytes + PaintSlack));
-    // Each list holds at most width + 1 changes and the three copies of the width after them.
-    const size_t listLength = RowsFit(d) ? static_cast<size_t>(d.width) + 4 : 4;
+    // Each list holds at most width + 1 changes and the three copies of the width after them, and
+    // has a 0 before its first element.
+    const size_t listLength = RowsFit(d) ? static_cast<size_t>(d.width) + 5 : 5;
     uint32_t* lists = static_cast<uint32_t*>(std::malloc(2 * listLength * sizeof(uint32_t)));
     if (chunk == nullptr || lists == nullptr) {
         std::free(chunk);
@@ -538,7 +544,8 @@ void DecodeChunk(FaxDecoder& d, uint32_t rows) {
     if (RowsFit(d)) {
         // One word past the row's for a change on the width itself.
         uint64_t flips[FaxMaxWidth / 64 + 1] = {};
-        ChunkWork work{{lists, 0, 0}, {lists + listLength, 0, 0}, flips};
+        lists[0] = lists[listLength] = 0;
+        ChunkWork work{{lists + 1, 0, 0}, {lists + listLength + 1, 0, 0}, flips};
         ScanChanges(d, d.referenceRow, work.above);
         if (d.mode == FaxModeT4OneD) {
             DecodeT4Chunk(d, chunk, rows, false, work);  // keeps no reference row
