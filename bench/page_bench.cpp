@@ -114,6 +114,9 @@ int main(int argc, char** argv) {
             double bestTotal = 1e30;
             for (int r = 0; r < rounds; ++r) {
                 Times t;
+                // Every round writes a new file, as the source does for every page (replacing a
+                // file on this file system would also start its write-back at the close).
+                std::remove(out.c_str());
                 if (!BuildOnce(document, s.settings, out, t)) {
                     std::fprintf(stderr, "page_bench: %s failed for %s\n", s.name, document.c_str());
                     return 1;
@@ -128,7 +131,9 @@ int main(int argc, char** argv) {
             best.limit = 1e30;
             for (int r = 0; r < rounds; ++r) {
                 double limit = 0;
-                if (buffer.empty() || !LimitOnce(buffer, outDir + "/page_bench_limit.bin", limit)) {
+                const std::string limitFile = outDir + "/page_bench_limit.bin";
+                std::remove(limitFile.c_str());
+                if (buffer.empty() || !LimitOnce(buffer, limitFile, limit)) {
                     std::fprintf(stderr, "page_bench: the limit could not be measured for %s\n", document.c_str());
                     return 1;
                 }
