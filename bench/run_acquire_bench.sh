@@ -3,8 +3,17 @@
 # through the real source, the manager and twacquire under Wine, by each mechanism: pages per
 # second (from the first page file written to the last) and the peak memory of the acquiring
 # process (/usr/bin/time, maximum resident set size of the largest process, which is twacquire
-# with the source loaded), and from a second batch in RGB the number of pages held at the peak.
+# with the source loaded), and from a second batch in gray the number of pages held at the peak.
 # For comparison, qrvpage (built without sanitizers) writing the same 56 page files alone.
+#
+# The designed waits are reported apart: the source waits 100 ms after each document's last page
+# before it goes on (six of them lie between the first page file and the last), and each
+# mechanism's time is set against qrvpage's with them and without them. Where the rest goes is
+# read from the file events of the black and white batch (bench/file_timeline, from outside
+# Wine): per page, the time from the application's page file to the source's next page file
+# (ending the page, building the next: decode through the temporary file, convert, write) and from
+# there to the application's next page file (the transfer and the application writing it); at a
+# document's start also the document's fetch.
 # Uses the x64 build and a Wine prefix of its own (build/x64/benchprefix). Not part of the test
 # command.
 # usage: bench/run_acquire_bench.sh
@@ -15,9 +24,10 @@ source bench/wine_bench.sh
 cmake --preset native >/dev/null
 cmake --build --preset native --target device_simulator device_sample_storage >/dev/null
 sample=$root/build/native/tools/device_simulator/sample
-# qrvpage without sanitizers, as bench/run_page_bench.sh builds it.
-bench_release_build qrvpage
+# qrvpage without sanitizers, as bench/run_page_bench.sh builds it, and the file event timeline.
+bench_release_build qrvpage file_timeline
 qrvpage=$root/build/bench/tools/page_tool/qrvpage
+timeline=$root/build/bench/bench/file_timeline
 bench_install_source "$root/build/x64/bench_acquire"
 
 # Seven copies of the eight-page JBIG document in one folder.
@@ -65,25 +75,84 @@ cd "$work/app"
 sed 's/^click 1007$/click 1014\nsleep 500\nclick 1007/' user.txt >user_gray.txt
 mv user.txt user_bw.txt
 # One batch: mechanism, pixel type (bw or gray); leaves pages/ and time.txt, prints the page count.
+# The file events of the batch go to timeline_<mechanism>_<pixel type>.txt.
 acquire() {
   rm -rf pages; mkdir pages
   "$QRV_WINE" reg delete "HKCU\\SOFTWARE\\Vantrel\\$reg_key\\TWAIN" /f >/dev/null 2>&1 || true
+  local temp
+  temp=$(find "$WINEPREFIX/drive_c/users" -maxdepth 2 -type d -name Temp | head -1)
+  "$timeline" "timeline_$1_$2.txt" "$temp" pages &
+  local watcher=$!
   /usr/bin/time -f %M -o time.txt "$root/scripts/wine-run.sh" ./twacquire.exe --source "$source_name" \
     --mech "$1" --script "user_$2.txt" --timeout 900 --out pages >"run_$1_$2.log" 2>&1 || true
+  kill "$watcher"; wait "$watcher" || true
   find pages -name 'page*.bmp' | wc -l
 }
-peak_kib() { cat time.txt; }
+
+# Seconds from the first page file's write to the last's (the interval pages per second count).
+span() {   # <first file> <last file>
+  awk -v a="$(stat -c %.Y "$1")" -v b="$(stat -c %.Y "$2")" 'BEGIN { printf "%.3f", b - a }'
+}
+
+# Where a batch's time goes, from its file events: each interval between two of the
+# application's page files is split at the source's events inside it. Inside a document the
+# source builds one page in it: before the build (the end of a page, the next transfer), decode
+# (the temporary "Bit" file, from its creation to its deletion), convert and write (to the source's
+# page file), after (to the application's page file). At a document's start it also fetches the
+# document; the designed wait lies before the fetch. An interval without a build holds the last
+# document's wait. Prints one line per kind of interval, milliseconds, and sets waits_inside.
+split_times() {   # <mechanism> <timeline>
+  awk -v m="$1" '
+    { t = $1; event = $2; path = $3 }
+    event == "WRITTEN" && path ~ /(^|\/)pages\/page[0-9]+\.bmp$/ {
+      number = path; sub(/.*page/, "", number); sub(/\.bmp$/, "", number); number += 0
+      if (!(number in app)) { app[number] = t; current = number; if (number > pages) pages = number }
+      next
+    }
+    current == 0 { next }
+    event == "CREATE" && path ~ /\/Bit[^\/]*\.tmp$/ { bit[current + 1] = t }
+    event == "DELETE" && path ~ /\/Bit[^\/]*\.tmp$/ { bitGone[current + 1] = t }
+    event == "WRITTEN" && path ~ /\.tif~[0-9]+\.bmp$/ && !((current + 1) in built) { built[current + 1] = t }
+    event == "CREATE" && path ~ /\/qdl[^\/]*\.tmp$/ { fetch[current + 1] = t }
+    event == "MOVED" && path ~ /\.tif$/ { fetched[current + 1] = t }
+    function add(kind, page, before, get, decode, convert, after) {
+      n[kind]++; sum[kind, 0] += page; sum[kind, 1] += before; sum[kind, 2] += get
+      sum[kind, 3] += decode; sum[kind, 4] += convert; sum[kind, 5] += after
+    }
+    function show(kind, name) {
+      if (!n[kind]) return
+      printf "%-9s  %-22s %5d  %7.1f  %7.1f  %7.1f  %7.1f  %7.1f  %7.1f\n", m, name, n[kind], sum[kind, 0] / n[kind],
+        sum[kind, 1] / n[kind], sum[kind, 2] / n[kind], sum[kind, 3] / n[kind], sum[kind, 4] / n[kind], sum[kind, 5] / n[kind]
+    }
+    END {
+      for (p = 2; p <= pages; ++p) {
+        page = app[p] - app[p - 1]
+        if (p in fetch)
+          add("start", page, fetch[p] - app[p - 1], fetched[p] - fetch[p], bitGone[p] - bit[p], built[p] - bitGone[p], app[p] - built[p])
+        else if (p in bit)
+          add("inside", page, bit[p] - app[p - 1], 0, bitGone[p] - bit[p], built[p] - bitGone[p], app[p] - built[p])
+        else
+          add("end", page, page, 0, 0, 0, 0)
+      }
+      show("inside", "inside a document")
+      show("start", "a document'"'"'s start")
+      show("end", "no page built")
+      printf "%d\n", n["start"] + n["end"] > "/dev/stderr"
+    }' "$2"
+}
 
 # Pages per second, black and white pages as qrvpage writes them below. Then memory: the same
 # batch in RGB, whose pages are 24 times the size; the growth of the peak over the black and
 # white batch, divided by the growth of one page, is the number of pages held at once.
-declare -A rates
+declare -A rates spans
 echo "mechanism  pages  pages/s  peak (MiB)  gray peak (MiB)  pages held at the peak"
 for mech in native file memory; do
   n=$(acquire "$mech" bw)
   if [ "$n" -lt 2 ]; then echo "$mech: only $n pages (see $work/app/run_${mech}_bw.log)"; continue; fi
-  rate_bw=$(rate "$n" pages/page001.bmp "$(printf 'pages/page%03d.bmp' "$n")")
+  last_page=$(printf 'pages/page%03d.bmp' "$n")
+  rate_bw=$(rate "$n" pages/page001.bmp "$last_page")
   rates[$mech]=$rate_bw
+  spans[$mech]=$(span pages/page001.bmp "$last_page")
   peak_bw=$(peak_kib); page_bw=$(stat -c %s pages/page001.bmp)
   n_gray=$(acquire "$mech" gray)
   if [ "$n_gray" -lt 1 ]; then echo "$mech: no gray page (see $work/app/run_${mech}_gray.log)"; continue; fi
@@ -103,9 +172,37 @@ done
 end=$(date +%s.%N)
 qrvpage_rate=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", 56 / (b - a) }')
 printf 'qrvpage    %5d  %7s\n' 56 "$qrvpage_rate"
+
+# The designed waits: 100 ms after each document's last page. Those between the first page file
+# and the last are counted from the file events: one before every document's fetch but the
+# first's, and the last document's when the application writes its last page file after it (as
+# twacquire does after a native or memory transfer; a file transfer's file is written before it).
+declare -A waits splits
 for mech in native file memory; do
-  if [ -n "${rates[$mech]:-}" ]; then
-    awk -v m="$mech" -v q="$qrvpage_rate" -v r="${rates[$mech]}" \
-      'BEGIN { if (r > 0) printf "%-9s  qrvpage is %.2f times as fast\n", m, q / r }'
+  if [ -f "timeline_${mech}_bw.txt" ] && [ -n "${spans[$mech]:-}" ]; then
+    splits[$mech]=$(split_times "$mech" "timeline_${mech}_bw.txt" 2>waits.txt)
+    waits[$mech]=$(cat waits.txt)
   fi
 done
+echo
+echo "designed waits: 100 ms after each document's last page; with and without those between the"
+echo "first page file and the last, against qrvpage's time per page"
+printf '%-9s  %5s  %11s  %13s  %9s  %s\n' mechanism waits "ms per page" "without waits" "qrvpage" "times qrvpage's: with waits, without (goal without: 1.25)"
+for mech in native file memory; do
+  if [ -z "${waits[$mech]:-}" ]; then continue; fi
+  awk -v m="$mech" -v s="${spans[$mech]}" -v q="$qrvpage_rate" -v waits="${waits[$mech]}" -v intervals=55 'BEGIN {
+    with = 1000 * s / intervals; without = 1000 * (s - 0.1 * waits) / intervals; qp = 1000 / q
+    printf "%-9s  %5d  %11.1f  %13.1f  %9.1f  %.2f, %.2f %s\n", m, waits, with, without, qp, with / qp, without / qp,
+      (without / qp <= 1.25) ? "met" : "not met" }'
+done
+
+echo
+echo "where the time goes, milliseconds per page interval (between two of the application's page"
+echo "files), from the black and white batch's file events; the designed wait lies in \"before\" at"
+echo "a document's start and is all of an interval without a page built:"
+printf '%-9s  %-22s %5s  %7s  %7s  %7s  %7s  %7s  %7s\n' mechanism interval count page before fetch decode "conv+wr" after
+for mech in native file memory; do
+  [ -n "${splits[$mech]:-}" ] && echo "${splits[$mech]}"
+done
+printf 'qrvpage    one page as a process: %.1f ms (decode, convert, write, and the process start)\n' \
+  "$(awk -v q="$qrvpage_rate" 'BEGIN { print 1000 / q }')"
