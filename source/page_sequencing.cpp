@@ -1,75 +1,73 @@
 #include "source/page_sequencing.h"
 
+#include <windows.h>
+
 #include "source/manager_notifications.h"
-#include "source/page_strips.h"
-#include "window/download_chain.h"
-#include "window/progress_window.h"
+#include "source/transfer_state.h"
 
 PageSequenceRecord PageSequence;
-TransferStateRecord TransferState;
+BatchSteps Batch;
+
+namespace {
+
+bool PrepareNextPage(int page) { return Batch.preparePage && Batch.preparePage(page); }
+
+void MoveToNextDocument()
+{
+    if (Batch.nextDocument)
+        Batch.nextDocument();
+}
+
+}  // namespace
 
 void ResetPageSequencing()
 {
     PageSequence = {1, 1, 1, 1};
-    FreeHeldPage();
-    ClosePageFile();
+    Batch = {};
+    LetGoOfPage();
     TransferState = {};
 }
 
-bool MorePagesPending() { return PageSequence.PagesRemaining != 0; }
+void BeginBatch(const BatchSteps& steps) { Batch = steps; }
 
-void FreeHeldPage()
-{
-    if (TransferState.HeldPage) {
-        GlobalFree(TransferState.HeldPage);
-        TransferState.HeldPage = nullptr;
-    }
-}
+bool MorePagesPending() { return PageSequence.PagesRemaining != 0; }
 
 void AbortTransfer()
 {
-    FreeHeldPage();
-    TransferState.PageRowBytes = 0;
-    // The page open for strips is let go as well: an open handle would keep its file from
-    // being deleted with the work directory.
-    ClosePageFile();
+    LetGoOfPage();
     PageSequence.PagesRemaining = 0;
     NotifyCloseDsReq();
 }
 
-void ResetMemoryTransferCounters()
-{
-    TransferState.StripBytesPerRow = 0;
-    TransferState.StripRowOffset = 0;
-}
-
 void FinishPage()
 {
-    ProgressStep();
+    if (Batch.pageDone)
+        Batch.pageDone();
     if (PageSequence.CurrentPage == PageSequence.RangeLastPage) {
         // The application may still hold the document's last page file for a moment.
         Sleep(100);
-        AfterDocument();
+        if (Batch.afterDocument)
+            Batch.afterDocument();
     }
     AdvancePage();
 }
 
 void AdvancePage()
 {
-    if (!ProgressContinues()) {
+    if (Batch.goesOn && !Batch.goesOn()) {
         PageSequence.PagesRemaining = 0;
     } else {
         PageSequence.CurrentPage += 1;
         PageSequence.PagesRemaining -= 1;
         if (PageSequence.PagesRemaining > 0) {
-            if (!PreparePage(PageSequence.CurrentPage)) {
+            if (!PrepareNextPage(PageSequence.CurrentPage)) {
                 // The rest of this document is dropped; the batch goes on with the next one.
                 PageSequence.PagesRemaining = 0;
-                NextDocument();
+                MoveToNextDocument();
             }
         } else {
             PageSequence.PagesRemaining = 0;
-            NextDocument();
+            MoveToNextDocument();
         }
     }
     FreeHeldPage();

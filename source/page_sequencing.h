@@ -1,9 +1,6 @@
-// Which page goes out next, and the state of the transfer under way.
+// Which page goes out next: the counters of the batch, and what happens after every page the
+// application has taken.
 #pragma once
-
-#include <windows.h>
-
-#include <cstdint>
 
 // Counters of the batch, set by the download chain through the accessors below.
 struct PageSequenceRecord {
@@ -13,26 +10,28 @@ struct PageSequenceRecord {
     int PagesRemaining;  // pages of the current document not yet completed; 0 = nothing pending
 };
 
-// A page on its way to the application.
-struct TransferStateRecord {
-    HGLOBAL HeldPage;             // page loaded for native or file transfer, not yet handed over
-    int64_t PageBytesRemaining;   // bits of the open page not yet sent by memory transfer
-    uint32_t PageRowBytes;        // row length of the page open for memory transfer; 0 = none
-    uint32_t StripBytesPerRow;    // reported as TW_IMAGEMEMXFER.BytesPerRow
-    uint32_t StripRowOffset;      // rows of the current page already sent (YOffset)
-    HANDLE PageFileHandle;        // read handle on the page file during a memory transfer
+// What the batch does around its pages, handed over by whoever starts the batch (the download
+// chain): the transfers call it after each page and know nothing of the window. A step left empty
+// does nothing; without a next page or document nothing stays pending.
+struct BatchSteps {
+    int (*preparePage)(int page);  // makes that page of the current document ready: 1, or 0
+    void (*nextDocument)();        // the next chosen document and its first page, if any
+    void (*afterDocument)();       // the current document's last page of the range has gone out
+    void (*pageDone)();            // the progress window counts the page
+    bool (*goesOn)();              // false once the user has cancelled
 };
 
 extern PageSequenceRecord PageSequence;
-extern TransferStateRecord TransferState;
+extern BatchSteps Batch;
 
 void ResetPageSequencing();  // values at load
+// The steps of the batch about to start.
+void BeginBatch(const BatchSteps& steps);
 
 bool MorePagesPending();
 // Ends the batch: the page held or open is let go, nothing stays pending, the manager is asked
 // to close the source.
 void AbortTransfer();
-void ResetMemoryTransferCounters();
 
 // After every completed transfer: the progress window counts the page, a document whose last
 // page of the range went out is finished, and the batch moves on.
@@ -40,8 +39,6 @@ void FinishPage();
 // The next page of the range, or the next chosen document; nothing pending once the user has
 // cancelled in the progress window.
 void AdvancePage();
-// Frees the page held for a native or file transfer, if any.
-void FreeHeldPage();
 
 int GetRangeLastPage();
 void SetRangeLastPage(int page);

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "device/config_store.h"
+#include "device/message_presentation.h"
 #include "device/storage_commands.h"
 #include "device/storage_tables.h"
 #include "imaging/windows/page_bitmap_builder.h"
@@ -10,35 +12,22 @@
 #include "source/manager_notifications.h"
 #include "source/page_sequencing.h"
 #include "source/source_state.h"
-#include "window/browser_page.h"
+#include "window/browser_state.h"
 #include "window/options_panel.h"
 #include "window/preview_pane.h"
 #include "window/progress_window.h"
 
 namespace {
 
-HWND DocumentList() { return BrowserState.page ? GetDlgItem(BrowserState.page, DocumentListId) : nullptr; }
-
-int NextSelectedItem(int after)
-{
-    HWND list = DocumentList();
-    if (!list)
-        return -1;
-    return static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(after), LVNI_SELECTED));
-}
-
-int SelectedCount()
-{
-    HWND list = DocumentList();
-    return list ? static_cast<int>(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0)) : 0;
-}
+// What the transfers call between pages.
+const BatchSteps DownloadSteps = {PreparePage, NextDocument, AfterDocument, ProgressStep, ProgressContinues};
 
 // With nothing on show, the first selected item with pages, walking the selection in list
 // order until an item without a record; -1 when there is none.
 int ChooseFirstDocument()
 {
     int item = -1;
-    for (int steps = SelectedCount(); steps > 0; --steps) {
+    for (int steps = SelectedItemCount(); steps > 0; --steps) {
         item = NextSelectedItem(item);
         if (item < 0 || RecordOfItem(item) < 0)
             return -1;
@@ -70,6 +59,7 @@ void StartDownload()
     SetCurrentPage(first);
     SetFeederEnabled(true);
     StartDocumentPages();
+    BeginBatch(DownloadSteps);
     StartProgress(ProgressTotal());
     if (PreparePage(first)) {
         NotifyXferReady();
@@ -90,8 +80,17 @@ int PreparePage(int page)
     if (DownloadDocument(document) != 1)
         return 0;
     ProgressTick();
-    if (!BuildPageBitmap(CurrentDocumentPath, page, true, nullptr))
+    PageBuildRequest request;
+    request.documentPath = CurrentDocumentPath;
+    request.page = page;
+    request.workDirectory = WorkDirectory;
+    request.convert = true;
+    request.conversion = TransferConversionSettings();
+    PageBuildResult built = BuildPageBitmap(request);
+    if (!built.built) {
+        PresentMessage(built.messageId);
         return 0;
+    }
     ProgressTick();
     return 1;
 }
@@ -124,7 +123,7 @@ void NextDocument()
 void AfterDocument()
 {
     if (BrowserState.page && IsDlgButtonChecked(BrowserState.page, DeleteAfterId) == BST_CHECKED)
-        DeleteCurrentDocument(false);
+        DeleteCurrentDocument();
 }
 
 int ProgressTotal()
@@ -132,7 +131,7 @@ int ProgressTotal()
     bool all = PageRangeChoice() == AllPagesId;
     int total = 0;
     int item = -1;
-    for (int steps = SelectedCount(); steps > 0; --steps) {
+    for (int steps = SelectedItemCount(); steps > 0; --steps) {
         item = NextSelectedItem(item);
         if (item < 0 || RecordOfItem(item) < 0)
             break;

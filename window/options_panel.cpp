@@ -10,7 +10,7 @@
 #include "source/capability_store.h"
 #include "source/page_sequencing.h"
 #include "source/source_state.h"
-#include "window/browser_page.h"
+#include "window/browser_state.h"
 
 namespace {
 
@@ -142,6 +142,19 @@ void FixedSizeDimensions(int& width, int& height)
     const char* heightField = strchr(widthField + 1, ',');
     if (heightField)
         height = EntryNumber(heightField + 1);
+}
+
+ConversionSettings TransferConversionSettings()
+{
+    ConversionSettings settings;
+    settings.resolutionChange = GetResolutionChangeRequested();
+    settings.targetXResolution = GetXResolution();
+    settings.targetYResolution = GetYResolution();
+    settings.pixelType = GetPixelType();
+    settings.fixedSizeOn = FixedSizeOn();
+    if (settings.fixedSizeOn)
+        FixedSizeDimensions(settings.paperWidth, settings.paperHeight);
+    return settings;
 }
 
 void FillPaperList()

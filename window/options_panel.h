@@ -1,8 +1,10 @@
 // The transfer options panel in the lower part of the storage browser page: the paper list,
-// the saved options ("SB Mode") and what the page builder asks of it.
+// the saved options ("SB Mode") and the conversion the pages of a batch get.
 #pragma once
 
 #include <windows.h>
+
+#include "imaging/page_conversion.h"
 
 constexpr int PaperListId = 1003;
 constexpr int FixedSizeOffId = 1004;
@@ -29,6 +31,9 @@ bool FixedSizeOn();
 // third fields of its entry string ("A4,826,1168"). 0 and 0 when no paper is selected, its entry
 // is missing or the page does not exist.
 void FixedSizeDimensions(int& width, int& height);
+// The conversion the transfer options ask for: resolution and pixel type from the capabilities,
+// the fixed size from the panel.
+ConversionSettings TransferConversionSettings();
 
 // Fills the paper list of the page's family and selects its default paper.
 void FillPaperList();
