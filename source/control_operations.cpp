@@ -112,7 +112,7 @@ TW_UINT16 EndTransfer(TW_PENDINGXFERS* pending)
 {
     TW_UINT16 count = 0;
     if (GetFeederEnabled() && MorePagesPending())
-        count = 0xFFFF;
+        count = PagesStillToCome();
     pending->Count = count;
     if (count == 0)
         NotifyCloseDsReq();

@@ -22,15 +22,31 @@ void MoveToNextDocument()
 
 void ResetPageSequencing()
 {
-    PageSequence = {1, 1, 1, 1};
+    PageSequence = {1, 1, 1, 1, 0, 0, -1};
     Batch = {};
     LetGoOfPage();
     TransferState = {};
 }
 
-void BeginBatch(const BatchSteps& steps) { Batch = steps; }
+void BeginBatch(const BatchSteps& steps, int plannedPages, int pageLimit)
+{
+    Batch = steps;
+    PageSequence.PagesSent = 0;
+    PageSequence.PageLimit = pageLimit > 0 ? pageLimit : -1;
+    PageSequence.PagesPlanned = pageLimit > 0 && plannedPages > pageLimit ? pageLimit : plannedPages;
+}
 
 bool MorePagesPending() { return PageSequence.PagesRemaining != 0; }
+
+TW_UINT16 PagesStillToCome()
+{
+    if (PageSequence.PageLimit < 0)
+        return 0xFFFF;
+    int planned = PageSequence.PagesPlanned - PageSequence.PagesSent;
+    int allowed = PageSequence.PageLimit - PageSequence.PagesSent;
+    int count = planned < allowed ? planned : allowed;
+    return static_cast<TW_UINT16>(count > 0 ? count : 1);
+}
 
 void AbortTransfer()
 {
@@ -41,13 +57,23 @@ void AbortTransfer()
 
 void FinishPage()
 {
+    PageSequence.PagesSent += 1;
     if (Batch.pageDone)
         Batch.pageDone();
+    // Only a document whose every chosen page went out is finished (and may be deleted).
     if (PageSequence.CurrentPage == PageSequence.RangeLastPage) {
         // The application may still hold the document's last page file for a moment.
         Sleep(100);
         if (Batch.afterDocument)
             Batch.afterDocument();
+    }
+    if (PageSequence.PageLimit > 0 && PageSequence.PagesSent >= PageSequence.PageLimit) {
+        // The application takes no more: the batch ends as after its last page, and nothing
+        // further is fetched or built.
+        PageSequence.PagesRemaining = 0;
+        FreeHeldPage();
+        TransferState.PageRowBytes = 0;
+        return;
     }
     AdvancePage();
 }

@@ -22,6 +22,9 @@ namespace {
 // What the transfers call between pages.
 const BatchSteps DownloadSteps = {PreparePage, NextDocument, AfterDocument, ProgressStep, ProgressContinues};
 
+// The page chosen for "Current page" when the batch started: every document sends that page.
+int BatchPage = 1;
+
 // With nothing on show, the first selected item with pages, walking the selection in list
 // order until an item without a record; -1 when there is none.
 int ChooseFirstDocument()
@@ -47,20 +50,21 @@ void StartDownload()
     HWND focus = GetFocus();
     if (focus && GetParent(focus) == BrowserState.page)
         ClampRangeEdit(GetDlgCtrlID(focus));
-    int page = ReadPageNumber();
+    BatchPage = ReadPageNumber();
     if (CurrentDocumentPath[0] == '\0')
         BrowserState.CurrentItem = ChooseFirstDocument();
     int pages = PagesOfItem(BrowserState.CurrentItem);
     if (pages < 1)
         return;
-    int first = ComputeTransferRange(page, pages);
+    int first = ComputeTransferRange(BatchPage, pages);
     if (SourceWindow)
         EnableWindow(SourceWindow, FALSE);
     SetCurrentPage(first);
     SetFeederEnabled(true);
     StartDocumentPages();
-    BeginBatch(DownloadSteps);
-    StartProgress(ProgressTotal());
+    int total = ProgressTotal();
+    BeginBatch(DownloadSteps, total, GetXferCount());
+    StartProgress(total);
     if (PreparePage(first)) {
         NotifyXferReady();
     } else {
@@ -97,27 +101,30 @@ int PreparePage(int page)
 
 void NextDocument()
 {
-    int page = ReadPageNumber();
     CurrentDocumentPath[0] = '\0';
-    int item = NextSelectedItem(BrowserState.CurrentItem);
-    if (item < 0)
+    for (int item = NextSelectedItem(BrowserState.CurrentItem); item >= 0; item = NextSelectedItem(item)) {
+        BrowserState.CurrentItem = item;
+        if (RecordOfItem(item) < 0)
+            return;
+        int pages = PagesOfItem(item);
+        if (pages < 1)
+            return;
+        // A document without the page chosen for "Current page" sends nothing, is not fetched
+        // and is not deleted: the batch goes on with the next one.
+        if (RangeOfDocument(BatchPage, pages).count == 0)
+            continue;
+        // The page number going back to 1 is no request to show that page: a preview fetched
+        // and built here would take the place of the page being prepared.
+        BrowserState.ready = false;
+        SetPageCount(pages);
+        BrowserState.ready = true;
+        int first = ComputeTransferRange(BatchPage, pages);
+        if (!PreparePage(first))
+            return;
+        SetCurrentPage(first);
+        StartDocumentPages();
         return;
-    BrowserState.CurrentItem = item;
-    if (RecordOfItem(item) < 0)
-        return;
-    int pages = PagesOfItem(item);
-    if (pages < 1)
-        return;
-    // The page number going back to 1 is no request to show that page: a preview fetched and
-    // built here would take the place of the page being prepared.
-    BrowserState.ready = false;
-    SetPageCount(pages);
-    BrowserState.ready = true;
-    int first = ComputeTransferRange(page, pages);
-    if (!PreparePage(first))
-        return;
-    SetCurrentPage(first);
-    StartDocumentPages();
+    }
 }
 
 void AfterDocument()
@@ -128,16 +135,17 @@ void AfterDocument()
 
 int ProgressTotal()
 {
-    bool all = PageRangeChoice() == AllPagesId;
+    // The documents the batch walks: the first one, then the selected ones after it, up to the
+    // first row without a record or without pages; each with its own range.
     int total = 0;
-    int item = -1;
-    for (int steps = SelectedItemCount(); steps > 0; --steps) {
-        item = NextSelectedItem(item);
-        if (item < 0 || RecordOfItem(item) < 0)
+    for (int item = BrowserState.CurrentItem; item >= 0; item = NextSelectedItem(item)) {
+        if (RecordOfItem(item) < 0)
             break;
         int pages = PagesOfItem(item);
-        if (pages > 0)
-            total += all ? pages : GetRangePageCount();
+        if (pages < 1)
+            break;
+        total += RangeOfDocument(BatchPage, pages).count;
     }
-    return total;
+    int limit = GetXferCount();
+    return limit > 0 && total > limit ? limit : total;
 }

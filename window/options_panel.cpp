@@ -307,26 +307,31 @@ void ClampRangeEdit(int control)
         SendMessageA(Control(FirstPageUpDownId), UDM_SETPOS32, 0, static_cast<LPARAM>(value));
 }
 
-int ComputeTransferRange(int page, int pages)
+TransferRange RangeOfDocument(int page, int pages)
 {
     switch (PageRangeChoice()) {
     case AllPagesId:
-        SetRangePageCount(pages);
-        SetRangeLastPage(pages);
-        return 1;
+        return {1, pages, pages};
     case PagesRangeId: {
         auto inside = [pages](int value) { return value < 2 ? 1 : value >= pages ? pages : value; };
         int from = inside(static_cast<int>(EditNumber(FirstPageEditId)));
         int to = inside(static_cast<int>(EditNumber(LastPageEditId)));
         int first = from < to ? from : to;
         int last = from < to ? to : from;
-        SetRangePageCount(last - first + 1);
-        SetRangeLastPage(last);
-        return first;
+        return {first, last, last - first + 1};
     }
     default:
-        SetRangePageCount(1);
-        SetRangeLastPage(page);
-        return page;
+        // A document without that page has nothing to send.
+        if (page > pages)
+            return {page, page, 0};
+        return {page, page, 1};
     }
+}
+
+int ComputeTransferRange(int page, int pages)
+{
+    TransferRange range = RangeOfDocument(page, pages);
+    SetRangePageCount(range.count);
+    SetRangeLastPage(range.last);
+    return range.first;
 }

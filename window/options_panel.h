@@ -51,6 +51,15 @@ int PageRangeChoice();
 // Brings the range edit that lost the focus (1022 or 1023) inside 1 to the shown document's
 // page count and keeps first <= last; any other control is left alone.
 void ClampRangeEdit(int control);
-// The first page to send of a document of pages pages, page being the one on show; sets the
-// range's page count and last page for the page sequencing.
+// The pages the page range choice takes from a document of pages pages, page being the one
+// chosen for "Current page": first and last page and their count, 0 when the document has no
+// such page.
+struct TransferRange {
+    int first;
+    int last;
+    int count;
+};
+TransferRange RangeOfDocument(int page, int pages);
+// The first page to send of a document of pages pages; sets the range's page count and last page
+// for the page sequencing.
 int ComputeTransferRange(int page, int pages);

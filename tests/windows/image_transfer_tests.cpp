@@ -211,7 +211,7 @@ protected:
         SetRangePageCount(last - first + 1);
         SetFeederEnabled(true);
         StartDocumentPages();
-        BeginBatch(DocumentInHand);
+        BeginBatch(DocumentInHand, total, -1);
         StartProgress(total);
         ASSERT_EQ(1, PrepareFromDocumentInHand(first));
         NotifyXferReady();
