@@ -273,29 +273,41 @@ void ScanChanges(const FaxDecoder& d, const uint8_t* line, Changes& c) {
 
 // Room a chunk has past its last row: a row's last word of 64 pixels may reach past its stride.
 constexpr size_t PaintSlack = 8;
+// Words of a row's flips: one past the row's for a change on the width itself.
+constexpr uint32_t FlipWords = FaxMaxWidth / 64 + 1;
 
 // Paints a row, still background, from its changing elements. Each change flips the colour from
 // its pixel to the end of its 64-pixel word; the row is then the running parity of those flips,
 // carried from word to word, which needs no branch per run. An open black run is closed at its
 // end first, so that the pixels past the width stay background. Only the words from the first
 // change to the last are stored, whole: the bytes a last word reaches past the row (padding, the
-// next row's start or the chunk's slack) are still background and stay so. flips must be zero on
-// entry and is left zero.
+// next row's start or the chunk's slack) are still background and stay so. flips (2 x FlipWords)
+// must be zero on entry and is left zero.
 void PaintRow(const FaxDecoder& d, const Changes& c, uint8_t* row, uint64_t* flips) {
     if (c.count == 0) return;
-    for (uint32_t i = 0; i < c.count; ++i) flips[c.at[i] / 64] ^= ~0ull >> (c.at[i] % 64);
+    // Changes to black and changes to white flip words of their own, so that two changes in one
+    // word do not wait on each other.
+    uint64_t* toWhite = flips + FlipWords;
+    const uint32_t pairs = c.count / 2;
+    for (uint32_t i = 0; i < pairs; ++i) {
+        const uint32_t from = c.at[2 * i], to = c.at[2 * i + 1];
+        flips[from / 64] ^= ~0ull >> (from % 64);
+        toWhite[to / 64] ^= ~0ull >> (to % 64);
+    }
     uint32_t close = c.at[c.count - 1];
     if (c.count % 2 != 0) {
-        close = std::min(c.end, d.width);
         flips[close / 64] ^= ~0ull >> (close % 64);
+        close = std::min(c.end, d.width);
+        toWhite[close / 64] ^= ~0ull >> (close % 64);
     }
     const uint64_t colours = 0x0101010101010101ull * d.background;
     const uint32_t wordCount = (d.width + 63) / 64;
     const uint32_t last = close / 64;
     uint64_t carry = 0;  // all ones when the word before ends black
     for (uint32_t w = c.at[0] / 64; w <= last; ++w) {
-        const uint64_t black = carry ^ flips[w];
+        const uint64_t black = carry ^ flips[w] ^ toWhite[w];
         flips[w] = 0;
+        toWhite[w] = 0;
         carry = 0 - (black & 1);
         if (w < wordCount) StoreBigEndian(row + 8 * static_cast<size_t>(w), colours ^ black);
     }
@@ -346,7 +358,8 @@ int DecodeOneDimensionalRow(FaxDecoder& d, Bits& bits, Changes& row) {
 // b1 is the first changing element of the row above past a0 to the opposite of the current colour:
 // even places of the list change to black, so the place of b1 has the parity of the colour (even
 // while white), and the search steps two places at a time. i keeps that parity, and every element
-// of its parity before it lies at or before a0. At the row's start b1 may lie on a0 itself.
+// of its parity before it lies at or before a0. While a0 is the row's start and the colour white,
+// b1 is the first element, which may lie on a0 itself.
 int DecodeTwoDimensionalRow(FaxDecoder& d, Bits& bits, const Changes& reference, Changes& row) {
     Bits b = bits;  // a local of this function, so that it stays in registers
     const uint32_t width = d.width;
@@ -384,8 +397,10 @@ int DecodeTwoDimensionalRow(FaxDecoder& d, Bits& bits, const Changes& reference,
             AddChange(out, a0);
             continue;
         }
-        if (!(a0 == 0 && i == 0)) {
+        if (a0 != 0 || i % 2 != 0) {
             while (above[i] <= a0) i += 2;
+        } else {
+            i = 0;  // white at the row's start (again, after a return to white on pixel 0)
         }
         if (mode.kind == FaxModePass) {
             a0 = above[i + 1];  // b2; the colour stays, and b1 lies before a0 now
@@ -542,8 +557,7 @@ void DecodeChunk(FaxDecoder& d, uint32_t rows) {
     }
     std::memset(chunk, d.background, bytes + PaintSlack);
     if (RowsFit(d)) {
-        // One word past the row's for a change on the width itself.
-        uint64_t flips[FaxMaxWidth / 64 + 1] = {};
+        uint64_t flips[2 * FlipWords] = {};
         lists[0] = lists[listLength] = 0;
         ChunkWork work{{lists + 1, 0, 0}, {lists + listLength + 1, 0, 0}, flips};
         ScanChanges(d, d.referenceRow, work.above);

@@ -609,6 +609,17 @@ TEST(FaxDecoder, VerticalZeroAtRowStartAgainstABlackFirstPixel) {
     EXPECT_EQ(out.rows.bytes, Rows16({0xF000, 0xF000}));
 }
 
+TEST(FaxDecoder, BackToWhiteOnPixelZeroTakesTheFirstElementAgain) {
+    // Row 2 turns black on pixel 0 (vertical 0) and white again there (vertical left 1 against the
+    // row above's black-to-white change at 1): white at the row's start once more, so b1 is again
+    // the row above's first change, on pixel 0, and vertical right 1 starts the black run at 1.
+    BitString bits;
+    bits(Horizontal)(White0)("010")(Vertical0);           // row 1: pixel 0 black
+    bits(Vertical0)("010")("011")(Vertical0);             // row 2: black from pixel 1 to the end
+    const Decoded out = Decode(bits.Bytes(), 16, 2, FaxModeT6);
+    EXPECT_EQ(out.rows.bytes, Rows16({0x8000, 0x7FFF}));
+}
+
 TEST(FaxDecoder, CorruptRowInModeOneLeavesTheRestOfTheChunkWhite) {
     BitString bits;
     bits(Horizontal)(White4)(Black8)(Vertical0);     // 0x0FF0
