@@ -89,6 +89,8 @@ acquire() {
   find pages -name 'page*.bmp' | wc -l
 }
 
+peak_kib() { cat time.txt; }
+
 # Seconds from the first page file's write to the last's (the interval pages per second count).
 span() {   # <first file> <last file>
   awk -v a="$(stat -c %.Y "$1")" -v b="$(stat -c %.Y "$2")" 'BEGIN { printf "%.3f", b - a }'
