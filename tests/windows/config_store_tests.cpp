@@ -1,8 +1,12 @@
 // The configuration store against a real INI file beside the module and the prefix's registry.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <wincrypt.h>
+
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "device/config_store.h"
 #include "device/storage_tables.h"
@@ -213,6 +217,107 @@ TEST_F(ConfigStore, CaptionFromDriverNameOnlyWhenSet)
     GetWindowTextA(window, text, sizeof text);
     EXPECT_STREQ("template", text);
     DestroyWindow(window);
+}
+
+namespace {
+
+const std::string SettingsPath = std::string("SOFTWARE\\Vantrel\\") + TestRegKey + "\\TWAIN\\Sylvane";
+
+bool ReadRaw(std::string& bytes)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    char data[8192];
+    DWORD size = sizeof data;
+    bool read = RegQueryValueExA(key, ProtectedPasswordValue, nullptr, nullptr, reinterpret_cast<BYTE*>(data),
+                                 &size) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    bytes.assign(data, read ? size : 0);
+    return read;
+}
+
+void WriteRaw(const std::string& bytes, DWORD type = REG_BINARY)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, SettingsPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr));
+    RegSetValueExA(key, ProtectedPasswordValue, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                   DWORD(bytes.size()));
+    RegCloseKey(key);
+}
+
+std::string Protected(const std::string& text, const char* entropyText)
+{
+    DATA_BLOB plain{DWORD(text.size()), reinterpret_cast<BYTE*>(const_cast<char*>(text.data()))};
+    DATA_BLOB entropy{DWORD(strlen(entropyText)), reinterpret_cast<BYTE*>(const_cast<char*>(entropyText))};
+    DATA_BLOB out{};
+    if (!CryptProtectData(&plain, nullptr, entropyText[0] ? &entropy : nullptr, nullptr, nullptr,
+                          CRYPTPROTECT_UI_FORBIDDEN, &out))
+        return {};
+    std::string bytes(reinterpret_cast<char*>(out.pbData), out.cbData);
+    LocalFree(out.pbData);
+    return bytes;
+}
+
+std::string SavedPassword(size_t size = 21, int* result = nullptr)
+{
+    std::vector<char> buffer(size, 'x');
+    int read = ReadProtectedPassword(buffer.data(), size);
+    if (result)
+        *result = read;
+    return buffer.data();
+}
+
+}  // namespace
+
+TEST_F(ConfigStore, SavedPasswordIsProtectedAndWhatCannotBeUnprotectedIsNoPassword)
+{
+    // Twenty characters, the most a logon holds; stored as neither plain nor inverted text.
+    const std::string password = "s3cret-password-20ch";
+    ASSERT_EQ(1, WriteProtectedPassword(password.c_str()));
+    int result = 0;
+    EXPECT_EQ(password, SavedPassword(21, &result));
+    EXPECT_EQ(1, result);
+    EXPECT_EQ("s3cr", SavedPassword(5));
+    std::string stored;
+    ASSERT_TRUE(ReadRaw(stored));
+    std::string inverted = password;
+    for (char& c : inverted)
+        c = char(~c);
+    EXPECT_EQ(std::string::npos, stored.find(password.substr(0, 6)));
+    EXPECT_EQ(std::string::npos, stored.find(inverted.substr(0, 6)));
+
+    // Values this user cannot unprotect here: protected for something else, cut short,
+    // tampered with, garbage, empty, or not even binary.
+    std::string tampered = stored;
+    tampered[tampered.size() / 2] ^= 0x55;
+    const std::pair<const char*, std::string> unreadable[] = {
+        {"other purpose", Protected(password, "")},
+        {"cut short", stored.substr(0, stored.size() - 8)},
+        {"tampered", tampered},
+        {"garbage", std::string(200, '\xA5')},
+        {"empty", std::string()},
+    };
+    for (const auto& [what, bytes] : unreadable) {
+        WriteRaw(bytes);
+        EXPECT_EQ("", SavedPassword(21, &result)) << what;
+        EXPECT_EQ(0, result) << what;
+    }
+    WriteRaw(stored, REG_SZ);
+    EXPECT_EQ("", SavedPassword(21, &result));
+    EXPECT_EQ(0, result);
+
+    // An empty password leaves no value at all; without "RegKey" nothing is read or written.
+    ASSERT_EQ(1, WriteProtectedPassword(password.c_str()));
+    ASSERT_EQ(1, WriteProtectedPassword(""));
+    EXPECT_FALSE(ReadRaw(stored));
+    EXPECT_EQ("", SavedPassword(21, &result));
+    ASSERT_EQ(1, WriteProtectedPassword(password.c_str()));
+    WriteCoreIni(IniWith(""));
+    EXPECT_EQ("", SavedPassword(21, &result));
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(0, WriteProtectedPassword("other"));
 }
 
 TEST(ModuleAttach, RefusedWithoutIniOrDriverNameAndReadsIdentityTexts)
