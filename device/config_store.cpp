@@ -10,7 +10,6 @@
 #include "device/storage_tables.h"
 #include "source/source_state.h"
 
-StorageSettingsRecord StorageSettings;
 char WorkDirectory[MAX_PATH];
 
 namespace {

@@ -37,7 +37,6 @@ static_assert(offsetof(StorageSettingsRecord, password) == 71);
 // user's Windows data protection; the record's own password field is left empty.
 constexpr const char* ProtectedPasswordValue = "SB Logon";
 
-extern StorageSettingsRecord StorageSettings;
 // Full path of the current work directory, ending with a backslash; empty when there is none.
 extern char WorkDirectory[MAX_PATH];
 

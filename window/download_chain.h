@@ -12,11 +12,15 @@ void StartDownload();
 // is fetched (once per batch) and its page bitmap, converted to the transfer settings, becomes
 // the CurrentPageFile. Returns 1 or 0 (the failure has then been reported to the user).
 int PreparePage(int page);
+// Builds that page of the document at CurrentDocumentPath with the transfer settings as the page
+// to send. Returns 1, or 0 once the failure has been shown to the user.
+int BuildTransferPage(int page);
 // Moves the batch to the next chosen document and prepares its first page of the range; when
 // there is none, or it cannot be prepared, nothing stays pending.
 void NextDocument();
 // Run once a document's last page of the range has gone out: deletes it on the device when
 // "De&lete after download" is on.
 void AfterDocument();
-// The pages the progress window counts for the batch.
+// The pages the batch will send, counted for the progress window: each document's own range,
+// from the first document to the last the batch reaches, within the application's page limit.
 int ProgressTotal();
