@@ -6,7 +6,7 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
+#include <iterator>
 
 #include "device/config_store.h"
 #include "device/storage_tables.h"
@@ -223,50 +223,29 @@ namespace {
 
 const std::string SettingsPath = std::string("SOFTWARE\\Vantrel\\") + TestRegKey + "\\TWAIN\\Sylvane";
 
-bool ReadRaw(std::string& bytes)
+// The protected value as stored; empty when there is none.
+std::string StoredValue()
 {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
     char data[8192];
     DWORD size = sizeof data;
-    bool read = RegQueryValueExA(key, ProtectedPasswordValue, nullptr, nullptr, reinterpret_cast<BYTE*>(data),
-                                 &size) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    bytes.assign(data, read ? size : 0);
-    return read;
-}
-
-void WriteRaw(const std::string& bytes, DWORD type = REG_BINARY)
-{
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, SettingsPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &key, nullptr));
-    RegSetValueExA(key, ProtectedPasswordValue, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                   DWORD(bytes.size()));
-    RegCloseKey(key);
-}
-
-std::string Protected(const std::string& text, const char* entropyText)
-{
-    DATA_BLOB plain{DWORD(text.size()), reinterpret_cast<BYTE*>(const_cast<char*>(text.data()))};
-    DATA_BLOB entropy{DWORD(strlen(entropyText)), reinterpret_cast<BYTE*>(const_cast<char*>(entropyText))};
-    DATA_BLOB out{};
-    if (!CryptProtectData(&plain, nullptr, entropyText[0] ? &entropy : nullptr, nullptr, nullptr,
-                          CRYPTPROTECT_UI_FORBIDDEN, &out))
+    if (RegGetValueA(HKEY_CURRENT_USER, SettingsPath.c_str(), ProtectedPasswordValue, RRF_RT_ANY, nullptr, data,
+                     &size) != ERROR_SUCCESS)
         return {};
-    std::string bytes(reinterpret_cast<char*>(out.pbData), out.cbData);
-    LocalFree(out.pbData);
-    return bytes;
+    return std::string(data, size);
 }
 
-std::string SavedPassword(size_t size = 21, int* result = nullptr)
+void StoreValue(const std::string& bytes, DWORD type = REG_BINARY)
 {
-    std::vector<char> buffer(size, 'x');
-    int read = ReadProtectedPassword(buffer.data(), size);
-    if (result)
-        *result = read;
-    return buffer.data();
+    RegSetKeyValueA(HKEY_CURRENT_USER, SettingsPath.c_str(), ProtectedPasswordValue, type, bytes.data(),
+                    DWORD(bytes.size()));
+}
+
+std::string SavedPassword(int& result)
+{
+    char buffer[21];
+    memset(buffer, 'x', sizeof buffer);
+    result = ReadProtectedPassword(buffer, sizeof buffer);
+    return buffer;
 }
 
 }  // namespace
@@ -275,48 +254,44 @@ TEST_F(ConfigStore, SavedPasswordIsProtectedAndWhatCannotBeUnprotectedIsNoPasswo
 {
     // Twenty characters, the most a logon holds; stored as neither plain nor inverted text.
     const std::string password = "s3cret-password-20ch";
-    ASSERT_EQ(1, WriteProtectedPassword(password.c_str()));
     int result = 0;
-    EXPECT_EQ(password, SavedPassword(21, &result));
+    ASSERT_EQ(1, WriteProtectedPassword(password.c_str()));
+    EXPECT_EQ(password, SavedPassword(result));
     EXPECT_EQ(1, result);
-    EXPECT_EQ("s3cr", SavedPassword(5));
-    std::string stored;
-    ASSERT_TRUE(ReadRaw(stored));
-    std::string inverted = password;
+    std::string stored = StoredValue(), inverted = password;
     for (char& c : inverted)
         c = char(~c);
     EXPECT_EQ(std::string::npos, stored.find(password.substr(0, 6)));
     EXPECT_EQ(std::string::npos, stored.find(inverted.substr(0, 6)));
 
-    // Values this user cannot unprotect here: protected for something else, cut short,
-    // tampered with, garbage, empty, or not even binary.
+    // What this user cannot unprotect here: protected for another purpose (as another user's or
+    // machine's would be), cut short, tampered with, garbage, or not binary.
+    DATA_BLOB plain{DWORD(password.size()), reinterpret_cast<BYTE*>(const_cast<char*>(password.data()))};
+    DATA_BLOB other{};
+    ASSERT_TRUE(CryptProtectData(&plain, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &other));
     std::string tampered = stored;
     tampered[tampered.size() / 2] ^= 0x55;
-    const std::pair<const char*, std::string> unreadable[] = {
-        {"other purpose", Protected(password, "")},
-        {"cut short", stored.substr(0, stored.size() - 8)},
-        {"tampered", tampered},
-        {"garbage", std::string(200, '\xA5')},
-        {"empty", std::string()},
+    const std::pair<std::string, DWORD> unreadable[] = {
+        {std::string(reinterpret_cast<char*>(other.pbData), other.cbData), REG_BINARY},
+        {stored.substr(0, stored.size() - 8), REG_BINARY},
+        {tampered, REG_BINARY},
+        {std::string(200, '\xA5'), REG_BINARY},
+        {stored, REG_SZ},
     };
-    for (const auto& [what, bytes] : unreadable) {
-        WriteRaw(bytes);
-        EXPECT_EQ("", SavedPassword(21, &result)) << what;
-        EXPECT_EQ(0, result) << what;
+    LocalFree(other.pbData);
+    for (size_t i = 0; i < std::size(unreadable); ++i) {
+        StoreValue(unreadable[i].first, unreadable[i].second);
+        EXPECT_EQ("", SavedPassword(result)) << i;
+        EXPECT_EQ(0, result) << i;
     }
-    WriteRaw(stored, REG_SZ);
-    EXPECT_EQ("", SavedPassword(21, &result));
-    EXPECT_EQ(0, result);
 
     // An empty password leaves no value at all; without "RegKey" nothing is read or written.
     ASSERT_EQ(1, WriteProtectedPassword(password.c_str()));
     ASSERT_EQ(1, WriteProtectedPassword(""));
-    EXPECT_FALSE(ReadRaw(stored));
-    EXPECT_EQ("", SavedPassword(21, &result));
+    EXPECT_EQ("", StoredValue());
     ASSERT_EQ(1, WriteProtectedPassword(password.c_str()));
     WriteCoreIni(IniWith(""));
-    EXPECT_EQ("", SavedPassword(21, &result));
-    EXPECT_EQ(0, result);
+    EXPECT_EQ("", SavedPassword(result));
     EXPECT_EQ(0, WriteProtectedPassword("other"));
 }
 
