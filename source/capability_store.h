@@ -58,3 +58,6 @@ float GetPhysicalWidth();
 float GetPhysicalHeight();
 bool GetResolutionChangeRequested();
 void SetResolutionChangeRequested(bool requested);
+int GetImageFileFormat();
+void SetImageFileFormat(int format);
+int GetDefaultImageFileFormat();

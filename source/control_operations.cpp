@@ -130,16 +130,44 @@ TW_UINT16 EndTransfer(TW_PENDINGXFERS* pending)
     return result;
 }
 
-void CopyTransferFileName(const TW_SETUPFILEXFER* setup)
+// Where a file transfer writes before the application names a file: TWAIN's customary default
+// name, in the application's current folder.
+const char DefaultTransferFileName[] = "TWAIN.TMP";
+
+bool WritableFileFormat(TW_UINT16 format) { return format == TWFF_BMP || format == TWFF_TIFF; }
+
+void AnswerFileSetup(TW_SETUPFILEXFER* setup, const char* name, int format)
 {
-    size_t length = strnlen(setup->FileName, sizeof TransferFileName - 1);
-    memcpy(TransferFileName, setup->FileName, length);
-    TransferFileName[length] = '\0';
+    memset(setup->FileName, 0, sizeof setup->FileName);
+    memcpy(setup->FileName, name, strnlen(name, sizeof setup->FileName - 1));
+    setup->Format = static_cast<TW_UINT16>(format);
+    setup->VRefNum = 0;
+}
+
+// Takes the name (cut to 255 characters) and the format only once both are known to serve: the
+// format is one the transfer writes, and the file can be created (an existing file keeps its
+// content until the transfer).
+TW_UINT16 SetFileTransfer(const TW_SETUPFILEXFER* setup)
+{
+    if (!WritableFileFormat(setup->Format))
+        return RefuseRequest(TWCC_BADVALUE, "file format not written <<DAT_SETUPFILEXFER>>");
+    char name[sizeof TransferFileName];
+    size_t length = strnlen(setup->FileName, sizeof name - 1);
+    memcpy(name, setup->FileName, length);
+    name[length] = '\0';
+    HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return RefuseRequest(TWCC_SEQERROR, "Unable to create file <<DAT_SETUPFILEXFER>>");
+    CloseHandle(file);
+    memcpy(TransferFileName, name, length + 1);
+    SetImageFileFormat(setup->Format);
+    return TWRC_SUCCESS;
 }
 
 }  // namespace
 
-void ResetControlOperations() { TransferFileName[0] = '\0'; }
+void ResetControlOperations() { strcpy(TransferFileName, DefaultTransferFileName); }
 
 TW_UINT16 IdentityHandler(pTW_IDENTITY origin, TW_UINT32, TW_UINT16, TW_UINT16 message,
                           TW_MEMREF data)
@@ -234,26 +262,18 @@ TW_UINT16 SetupFileXferHandler(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16 mes
     TW_SETUPFILEXFER* setup = static_cast<TW_SETUPFILEXFER*>(data);
     if (!setup)
         return RefuseRequest(TWCC_BADVALUE, "no set-up <<DAT_SETUPFILEXFER>>");
-    CopyTransferFileName(setup);
     if (!InStates(StateOpen, StateXferReady))
         return RefuseRequest(TWCC_SEQERROR, "wrong state <<DAT_SETUPFILEXFER>>");
     switch (message) {
     case MSG_GET:
     case MSG_GETCURRENT:
+        AnswerFileSetup(setup, TransferFileName, GetImageFileFormat());
+        return TWRC_SUCCESS;
     case MSG_GETDEFAULT:
-        // The format reported is TIFF although the file transfer writes BMP.
-        setup->Format = TWFF_TIFF;
-        setup->VRefNum = 0;
-        CopyTransferFileName(setup);
+        AnswerFileSetup(setup, DefaultTransferFileName, GetDefaultImageFileFormat());
         return TWRC_SUCCESS;
-    case MSG_SET: {
-        HANDLE file = CreateFileA(TransferFileName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return RefuseRequest(TWCC_SEQERROR, "Unable to create file <<DAT_SETUPFILEXFER>>");
-        CloseHandle(file);
-        return TWRC_SUCCESS;
-    }
+    case MSG_SET:
+        return SetFileTransfer(setup);
     default:
         return RefuseRequest(TWCC_BADPROTOCOL, "unknown message <<DAT_SETUPFILEXFER>>");
     }

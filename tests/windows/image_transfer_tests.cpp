@@ -16,6 +16,7 @@
 
 #include "device/config_store.h"
 #include "device/storage_tables.h"
+#include "imaging/windows/page_file_io.h"
 #include "imaging/windows/page_file_store.h"
 #include "source/capability_negotiation.h"
 #include "source/capability_store.h"
@@ -202,11 +203,11 @@ protected:
         return info;
     }
 
-    void SetTransferFile(const std::string& name)
+    void SetTransferFile(const std::string& name, TW_UINT16 format = TWFF_BMP)
     {
         TW_SETUPFILEXFER setup{};
         strcpy(setup.FileName, name.c_str());
-        setup.Format = TWFF_BMP;
+        setup.Format = format;
         ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup));
     }
 
@@ -325,8 +326,9 @@ TEST_F(ImageTransfer, EveryImageTripletInEveryState)
                 EXPECT_NE(nullptr, data.dib);
                 GlobalFree(data.dib);
             }
+            // The default format is TIFF, whatever the name ends in.
             if (c.argumentType == DAT_IMAGEFILEXFER) {
-                EXPECT_EQ(expected.result == TWRC_XFERDONE, ReadBmpFile(target).ok);
+                EXPECT_EQ(expected.result == TWRC_XFERDONE, ReadFileText(target).rfind(std::string("II*\0", 4), 0) == 0);
             }
         }
     }
@@ -447,10 +449,11 @@ TEST_F(ImageTransfer, NativeBatchHandsOverEveryPageAsABottomUpDib)
     EXPECT_TRUE(FileExists(PageFile(1)) && FileExists(PageFile(2)) && FileExists(PageFile(3)));
 }
 
-// Grey pages by file transfer, each where the application asked: a standard BMP with the 256
-// greys, its rows the page file's rows in bottom-up order. A name the transfer refuses and a
-// file that cannot be written leave the counters and no file.
-TEST_F(ImageTransfer, FileBatchWritesEachPageWhereTheApplicationAsked)
+// Grey pages by file transfer, each where the application asked and in the format it set up,
+// whatever the name ends in: a standard BMP with the 256 greys, its rows the page file's rows in
+// bottom-up order, under an upper-case name; then a TIFF under a ".bmp" name, with the page's
+// size and resolution. A file that cannot be written leaves the counters and no file.
+TEST_F(ImageTransfer, FileBatchWritesEachPageWhereAndAsTheApplicationAsked)
 {
     TempFolder out;
     UseDocument("multipage\\mixed.tif");
@@ -460,50 +463,58 @@ TEST_F(ImageTransfer, FileBatchWritesEachPageWhereTheApplicationAsked)
     SetYResolution(100);
     StartBatch(2, 3, 2);
 
-    // Out of order or unwritable: refused, nothing left behind, the page still there to take.
+    // Unwritable: refused, nothing left behind, the page still there to take.
     BoxWatcher boxes;
-    SetTransferFile(out / "upper.BMP");
-    DeleteFileA((out / "upper.BMP").c_str());
-    EXPECT_EQ(TWRC_FAILURE, Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr));
-    EXPECT_EQ(TWCC_BADPROTOCOL, ConditionCode);
-    strcpy(TransferFileName, (out / "missing\\page.bmp").c_str());
-    EXPECT_EQ(TWRC_FAILURE, Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr));
-    EXPECT_EQ(TWCC_BADPROTOCOL, ConditionCode);
+    for (TW_UINT16 format : {TWFF_BMP, TWFF_TIFF}) {
+        SetTransferFile(out / "first.bmp", format);
+        DeleteFileA((out / "first.bmp").c_str());
+        strcpy(TransferFileName, (out / "missing\\page.bmp").c_str());
+        EXPECT_EQ(TWRC_FAILURE, Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr));
+        EXPECT_EQ(TWCC_BADPROTOCOL, ConditionCode);
+    }
     EXPECT_EQ(2u, boxes.Boxes().size());
     EXPECT_EQ(std::vector<std::string>{}, FilesIn(out.path()));
     EXPECT_EQ(2, GetCurrentPage());
     EXPECT_EQ(2, GetPagesRemaining());
     EXPECT_EQ(StateXferReady, SourceState);
 
-    for (int page = 2; page <= 3; ++page) {
-        SCOPED_TRACE(page);
-        BmpFile pageFile = ReadBmpFile(PageFile(page));
-        ASSERT_TRUE(pageFile.ok);
-        TW_IMAGEINFO info = Info();
-        EXPECT_EQ(8, info.BitsPerPixel);
-        EXPECT_EQ(100, info.XResolution.Whole);
-        EXPECT_EQ(864, info.ImageWidth);
-        std::string target = out / ("page" + std::to_string(page) + ".bmp");
-        SetTransferFile(target);
-        ASSERT_EQ(TWRC_XFERDONE, Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr));
-        EXPECT_EQ(TWCC_SUCCESS, ConditionCode);
-        BmpFile written = ReadBmpFile(target);
-        ASSERT_TRUE(written.ok);
-        EXPECT_EQ(1078u, written.offset);
-        EXPECT_EQ(8u, written.bits);
-        EXPECT_EQ(pageFile.width, written.width);
-        EXPECT_EQ(pageFile.height, written.height);
-        EXPECT_EQ(0, memcmp(written.bytes.data() + 14, pageFile.bytes.data() + 14, 40 + 1024));
-        int mismatches = 0;
-        for (uint32_t y = 0; y < written.height; ++y)
-            mismatches += memcmp(written.Row(written.height - 1 - y), pageFile.Row(y), written.stride) != 0;
-        EXPECT_EQ(0, mismatches);
-        // The page is not blank.
-        EXPECT_NE(std::string::npos, pageFile.bytes.find('\0', pageFile.offset));
-        EXPECT_EQ(page < 3 ? 0xFFFF : 0, EndTransfer());
-    }
+    BmpFile pageFile = ReadBmpFile(PageFile(2));
+    ASSERT_TRUE(pageFile.ok);
+    TW_IMAGEINFO info = Info();
+    EXPECT_EQ(8, info.BitsPerPixel);
+    EXPECT_EQ(100, info.XResolution.Whole);
+    EXPECT_EQ(864, info.ImageWidth);
+    SetTransferFile(out / "page2.BMP");
+    ASSERT_EQ(TWRC_XFERDONE, Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr));
+    EXPECT_EQ(TWCC_SUCCESS, ConditionCode);
+    BmpFile written = ReadBmpFile(out / "page2.BMP");
+    ASSERT_TRUE(written.ok);
+    EXPECT_EQ(1078u, written.offset);
+    EXPECT_EQ(8u, written.bits);
+    EXPECT_EQ(pageFile.width, written.width);
+    EXPECT_EQ(pageFile.height, written.height);
+    EXPECT_EQ(0, memcmp(written.bytes.data() + 14, pageFile.bytes.data() + 14, 40 + 1024));
+    int mismatches = 0;
+    for (uint32_t y = 0; y < written.height; ++y)
+        mismatches += memcmp(written.Row(written.height - 1 - y), pageFile.Row(y), written.stride) != 0;
+    EXPECT_EQ(0, mismatches);
+    // The page is not blank.
+    EXPECT_NE(std::string::npos, pageFile.bytes.find('\0', pageFile.offset));
+    EXPECT_EQ(0xFFFF, EndTransfer());
+
+    pageFile = ReadBmpFile(PageFile(3));
+    SetTransferFile(out / "page3.bmp", TWFF_TIFF);
+    ASSERT_EQ(TWRC_XFERDONE, Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr));
+    EXPECT_EQ(0u, ReadFileText(out / "page3.bmp").rfind(std::string("II*\0", 4), 0));
+    PageInfo tiff;
+    ASSERT_EQ(1, GetTiffPageInfo((out / "page3.bmp").c_str(), 1, tiff));
+    EXPECT_EQ(int32_t(pageFile.width), tiff.width);
+    EXPECT_EQ(int32_t(pageFile.height), tiff.height);
+    EXPECT_EQ(100, tiff.xResolution);
+    EXPECT_EQ(100, tiff.yResolution);
+    EXPECT_EQ(0, EndTransfer());
     EXPECT_TRUE(CloseRequested);
-    EXPECT_EQ((std::vector<std::string>{"page2.bmp", "page3.bmp"}), FilesIn(out.path()));
+    EXPECT_EQ((std::vector<std::string>{"page2.BMP", "page3.bmp"}), FilesIn(out.path()));
 }
 
 // RGB pages by memory transfer in strips of whole rows from a 16384-byte buffer: red, green,
