@@ -169,6 +169,13 @@ bool ParseValueOption(const std::string& name, const char* value, AcquireOptions
     } else if (name == "--mech") {
         if (!ParseMechanism(value, options.mechanism))
             return Fail(error, "--mech takes native, file or memory");
+    } else if (name == "--file-format") {
+        if (strcmp(value, "bmp") == 0)
+            options.fileFormat = TWFF_BMP;
+        else if (strcmp(value, "tiff") == 0)
+            options.fileFormat = TWFF_TIFF;
+        else
+            return Fail(error, "--file-format takes bmp or tiff");
     } else if (name == "--buffer") {
         if (!ParseInteger(value, 1, 0x7FFFFFFF, number))
             return Fail(error, "--buffer takes a size in bytes");
@@ -235,6 +242,8 @@ void PrintUsage()
         "  --manager DLL        the manager library to load (default: TWAINDSM.DLL on x64,\n"
         "                       TWAIN_32.DLL on x86)\n"
         "  --mech MECHANISM     native, file or memory (default native)\n"
+        "  --file-format FORMAT bmp or tiff: what file transfers ask for (default bmp;\n"
+        "                       TIFF pages are written as page001.tif ...)\n"
         "  --buffer BYTES       memory transfer buffer (default: the source's preferred size)\n"
         "  --resolution DPI     ICAP_XRESOLUTION and ICAP_YRESOLUTION\n"
         "  --pixel-type TYPE    ICAP_PIXELTYPE: bw, gray, rgb or a number\n"

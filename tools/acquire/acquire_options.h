@@ -20,6 +20,7 @@ struct AcquireOptions {
     std::string source;  // ProductName; empty: the first source found
     std::string manager;  // the manager library's name; empty: the architecture's own
     Mechanism mechanism = Mechanism::Native;
+    TW_UINT16 fileFormat = TWFF_BMP;  // of file transfers: TWFF_BMP or TWFF_TIFF
     TW_UINT32 bufferSize = 0;  // memory transfer buffer; 0: the source's preferred size
     std::vector<CapabilitySetting> capabilities;
     std::string outputFolder = ".";

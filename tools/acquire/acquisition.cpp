@@ -259,13 +259,6 @@ bool Negotiate()
                                                        : TWSX_NATIVE;
     bool ok = SetCapability(ICAP_XFERMECH, TWTY_UINT16, value,
                             std::string("transfer mechanism ") + MechanismName(mechanism));
-    // A source may take file transfers without listing them among its mechanisms; the
-    // transfers themselves then show whether it does.
-    if (!ok && mechanism == Mechanism::File) {
-        --Run.failures;
-        Say("file transfer is not offered; asking for it regardless");
-        ok = true;
-    }
     for (const CapabilitySetting& setting : Run.options->capabilities) {
         char text[96];
         snprintf(text, sizeof text, "capability 0x%04X (%s)", setting.cap, setting.text.c_str());
@@ -314,8 +307,9 @@ bool EnableSource()
 
 std::string PagePath(int number)
 {
+    const bool tiff = Run.options->mechanism == Mechanism::File && Run.options->fileFormat == TWFF_TIFF;
     char name[32];
-    snprintf(name, sizeof name, "page%03d.bmp", number);
+    snprintf(name, sizeof name, tiff ? "page%03d.tif" : "page%03d.bmp", number);
     std::string folder = Run.options->outputFolder;
     if (!folder.empty() && folder.back() != '\\' && folder.back() != '/')
         folder += '\\';
@@ -352,7 +346,7 @@ PageOutcome FileTransfer(int number, const std::string& path)
     }
     TW_SETUPFILEXFER setup{};
     strcpy(setup.FileName, path.c_str());
-    setup.Format = TWFF_BMP;
+    setup.Format = Run.options->fileFormat;
     TW_UINT16 result = Call(&Run.source, DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup);
     if (result != TWRC_SUCCESS) {
         Refused("DAT_SETUPFILEXFER", result, &Run.source);
@@ -365,8 +359,9 @@ PageOutcome FileTransfer(int number, const std::string& path)
         Refused("DAT_IMAGEFILEXFER", result, &Run.source);
         return PageOutcome::NotTaken;
     }
-    if (!IsBmpFile(path))
-        PageError(number, "the source wrote no BMP file " + path);
+    if (setup.Format == TWFF_TIFF ? !IsTiffFile(path) : !IsBmpFile(path))
+        PageError(number, std::string("the source wrote no ") + (setup.Format == TWFF_TIFF ? "TIFF" : "BMP") +
+                              " file " + path);
     return PageOutcome::Done;
 }
 
