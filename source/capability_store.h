@@ -54,6 +54,8 @@ int GetPixelType();
 void SetPixelType(int pixelType);
 bool GetFeederEnabled();
 void SetFeederEnabled(bool enabled);
+// Current CAP_XFERCOUNT: the most pages the application takes in a batch; -1 for any number.
+int GetXferCount();
 float GetPhysicalWidth();
 float GetPhysicalHeight();
 bool GetResolutionChangeRequested();
