@@ -54,6 +54,8 @@ int GetPixelType();
 void SetPixelType(int pixelType);
 bool GetFeederEnabled();
 void SetFeederEnabled(bool enabled);
+// Current ICAP_UNITS (TWUN_INCHES, TWUN_CENTIMETERS or TWUN_PIXELS).
+int GetUnits();
 float GetPhysicalWidth();
 float GetPhysicalHeight();
 bool GetResolutionChangeRequested();

@@ -198,7 +198,11 @@ bool ParseValueOption(const std::string& name, const char* value, AcquireOptions
             return Fail(error, "--timeout takes seconds");
         options.timeLimitSeconds = int(number);
     } else if (name == "--script") {
-        options.scriptFile = value;
+        options.scriptFiles.push_back(value);
+    } else if (name == "--cycles") {
+        if (!ParseInteger(value, 1, 1000000, number))
+            return Fail(error, "--cycles takes a number of cycles");
+        options.cycles = int(number);
     } else {
         return Fail(error, "unknown option " + name);
     }
@@ -215,6 +219,14 @@ bool ParseOptions(int argc, char** argv, AcquireOptions& options, std::string& e
             options.pressBoxes = true;
         } else if (name == "--list") {
             options.listOnly = true;
+        } else if (name == "--reenable") {
+            options.reenable = true;
+        } else if (name == "--keep-loaded") {
+            options.keepLoaded = true;
+        } else if (name == "--report-resources") {
+            options.reportResources = true;
+        } else if (name == "--layout") {
+            options.layout = true;
         } else if (name.rfind("--", 0) == 0) {
             if (i + 1 >= argc)
                 return Fail(error, name + " needs a value");
@@ -241,10 +253,24 @@ void PrintUsage()
         "  --cap ID=[TYPE:]VALUE  any capability as a one value; TYPE is int8, int16, int32,\n"
         "                       uint8, uint16 (default), uint32, bool or fix32\n"
         "  --out FOLDER         where the pages go (default: the current folder)\n"
-        "  --timeout SECONDS    time limit of the whole run (default 60)\n"
+        "  --timeout SECONDS    time limit of the whole run, all cycles together (default 60)\n"
         "  --press-boxes        report and press every message box the process shows\n"
-        "  --script FILE        drive the source's window with the commands in FILE\n"
-        "  --list               list the sources and stop\n");
+        "  --script FILE        drive the source's window with the commands in FILE; given\n"
+        "                       again, the next cycle runs the next file (the last repeats)\n"
+        "  --layout             report DAT_IMAGELAYOUT before enabling and for every page\n"
+        "  --list               list the sources and stop\n"
+        "session cycles:\n"
+        "  --cycles N           open, negotiate, enable, acquire (running the window script),\n"
+        "                       disable and close the source N times (default 1); the run\n"
+        "                       stops after the first cycle with a failure\n"
+        "  --reenable           between cycles only disable and enable again: the source is\n"
+        "                       opened and negotiated once and closed after the last cycle\n"
+        "  --keep-loaded        keep the source module loaded from the first open to the end,\n"
+        "                       whatever the manager does at MSG_CLOSEDS (twacquire holds a\n"
+        "                       reference of its own on it)\n"
+        "  --report-resources   after cycle 10 and after the last cycle print\n"
+        "                       \"resources: cycle=N working_set=BYTES handles=N threads=N temp_dirs=N\"\n"
+        "                       (temp_dirs: folders in the process's temporary folder)\n");
 }
 
 const char* MechanismName(Mechanism mechanism)
