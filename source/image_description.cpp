@@ -1,6 +1,7 @@
 // What the application may ask about the page and the colours: the page's description, its
 // layout and palette, and the answers to the colour-description operations. These need no
 // page being transferred.
+#include <cmath>
 #include <cstring>
 
 #include "imaging/windows/page_file_store.h"
@@ -48,14 +49,14 @@ TW_FIX32 ResolutionInUnits(int dotsPerInch)
     }
 }
 
-// A length in inches in the current unit; pixels at dotsPerInch.
+// A length in inches in the current unit; whole pixels at dotsPerInch.
 TW_FIX32 LengthInUnits(double inches, double dotsPerInch)
 {
     switch (GetUnits()) {
     case TWUN_CENTIMETERS:
         return Fix32Of(inches * CentimetresPerInch);
     case TWUN_PIXELS:
-        return Fix32Of(inches * dotsPerInch);
+        return Fix32Of(std::floor(inches * dotsPerInch + 0.5));
     default:
         return Fix32Of(inches);
     }

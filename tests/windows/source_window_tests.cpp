@@ -1407,14 +1407,13 @@ TEST_F(SourceWindowFlow, SecondBatchWithTheModuleKeptLoadedInPixels)
     EXPECT_EQ(0, Count(run.output, "Application error.")) << run.output;
     EXPECT_TRUE(LinesInOrder(run.output, {
         "keeping the source module loaded: " + sources.path() + "orvel\\qrvkbx.ds",
-        "cycle 1: 3 page(s)",
         "source closed",
+        "cycle 1: 3 page(s)",
         "cycle 2 of 2",
         "source enabled",
         "script: done",
         "source closed",
         "cycle 2: 3 page(s)",
-        "resources: cycle=2",
     })) << run.output;
     EXPECT_EQ(2, Count(run.output, "opened \"")) << run.output;
     EXPECT_EQ(1, Count(run.output, "resources: cycle=2 ")) << run.output;

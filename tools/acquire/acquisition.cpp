@@ -747,14 +747,55 @@ int TemporaryFolders()
     return count;
 }
 
-void ReportResources()
+// The handles of this process in the system's handle list: for where GetProcessHandleCount
+// answers 0 (Wine does). -1 when the list cannot be had.
+long HandlesInSystemList()
+{
+    struct HandleEntry {
+        ULONG process;
+        UCHAR type, flags;
+        USHORT value;
+        PVOID object;
+        ULONG access;
+    };
+    using QueryProc = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    constexpr ULONG SystemHandleInformation = 16;
+    constexpr LONG InfoLengthMismatch = LONG(0xC0000004);
+    auto query = reinterpret_cast<QueryProc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query)
+        return -1;
+    std::vector<unsigned char> buffer(1 << 16);
+    LONG status;
+    ULONG length = 0;
+    while ((status = query(SystemHandleInformation, buffer.data(), ULONG(buffer.size()), &length)) ==
+               InfoLengthMismatch &&
+           buffer.size() < (64u << 20))
+        buffer.resize(buffer.size() * 2);
+    if (status != 0 || buffer.size() < sizeof(ULONG_PTR))
+        return -1;
+    ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
+    const auto* entries = reinterpret_cast<const HandleEntry*>(buffer.data() + sizeof(ULONG_PTR));
+    if (count > (buffer.size() - sizeof(ULONG_PTR)) / sizeof(HandleEntry))
+        return -1;
+    long mine = 0;
+    for (ULONG i = 0; i < count; ++i)
+        mine += entries[i].process == GetCurrentProcessId();
+    return mine;
+}
+
+long HandleCount()
 {
     DWORD handles = 0;
-    if (!GetProcessHandleCount(GetCurrentProcess(), &handles))
-        handles = 0;
-    Say("resources: cycle=%d working_set=%llu handles=%lu threads=%d temp_dirs=%d", Run.cycle,
-        static_cast<unsigned long long>(WorkingSet()), static_cast<unsigned long>(handles), ThreadCount(),
-        TemporaryFolders());
+    if (GetProcessHandleCount(GetCurrentProcess(), &handles) && handles > 0)
+        return long(handles);
+    return HandlesInSystemList();
+}
+
+void ReportResources()
+{
+    Say("resources: cycle=%d working_set=%llu handles=%ld threads=%d temp_dirs=%d", Run.cycle,
+        static_cast<unsigned long long>(WorkingSet()), HandleCount(), ThreadCount(), TemporaryFolders());
 }
 
 // A failure the window script reported after its cycle's event loop had ended still counts.
