@@ -765,6 +765,20 @@ TEST_F(ImageTransfer, DisablingInTheMiddleOfAPageEndsItsWindowAndLetsItsFileGo)
     EXPECT_EQ(nullptr, ProgressState.Thread);
     EXPECT_EQ(nullptr, ProgressState.Window);
     EXPECT_TRUE(DeleteFileA(PageFile(1).c_str()));
+
+    // The batch ended with the window: nothing is pending for the next enable, and the next
+    // batch's first strip starts at the top of its page.
+    TW_PENDINGXFERS pending{};
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending));
+    EXPECT_EQ(0, pending.Count);
+    SourceState = StateEnabled;
+    StartBatch(1, 3, 3);
+    strip = TW_IMAGEMEMXFER{};
+    strip.Memory = {TWMF_APPOWNS | TWMF_POINTER, TW_UINT32(buffer.size()), buffer.data()};
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &strip));
+    EXPECT_EQ(0u, strip.YOffset);
+    EXPECT_LT(0u, strip.Rows);
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, nullptr));
 }
 
 // A later page that cannot be built ends the document with the page builder's message; what
