@@ -8,7 +8,6 @@
 #include "device/storage_tables.h"
 #include "source/source_state.h"
 
-StorageSettingsRecord StorageSettings;
 char WorkDirectory[MAX_PATH];
 
 namespace {

@@ -33,7 +33,6 @@ static_assert(sizeof(StorageSettingsRecord) == 92);
 static_assert(offsetof(StorageSettingsRecord, selectedUser) == 36);
 static_assert(offsetof(StorageSettingsRecord, password) == 71);
 
-extern StorageSettingsRecord StorageSettings;
 // Full path of the current work directory, ending with a backslash; empty when there is none.
 extern char WorkDirectory[MAX_PATH];
 

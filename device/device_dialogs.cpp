@@ -8,9 +8,11 @@
 #include "device/config_store.h"
 #include "device/window_routines.h"
 #include "source/source_state.h"
-#include "window/control_texts.h"
 
 namespace {
+
+const ControlText SettingsDialogTexts[] = {{0, 20400}, {1039, 20401}, {1065, 20402}, {1, 20403}, {2, 20404}, {-1, 0}};
+const ControlText SelectDialogTexts[] = {{0, 20300}, {1049, 20301}, {2, 20302}, {-1, 0}};
 
 constexpr UINT DeviceTypeFilterString = 50;
 constexpr UINT AddressColumnString = 48;
@@ -98,19 +100,6 @@ void OnSelectNotify(HWND dialog, const NMHDR* header)
 {
     if (header->idFrom == DeviceListId && header->code == NM_DBLCLK)
         ChooseSelectedDevice(dialog);
-}
-
-void AddColumn(HWND list, int index, UINT titleId, int width)
-{
-    char title[64];
-    LoadResourceString(titleId, title, sizeof title);
-    LVCOLUMNA column{};
-    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-    column.fmt = LVCFMT_LEFT;
-    column.cx = width;
-    column.pszText = title;
-    column.iSubItem = index;
-    SendMessageA(list, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&column));
 }
 
 // A string value that fits in size bytes with its terminator; false when missing or too long.
@@ -252,8 +241,8 @@ void FillDeviceList(HWND dialog)
         ;
     RECT client{};
     GetClientRect(list, &client);
-    AddColumn(list, 0, AddressColumnString, client.right * 4 / 10);
-    AddColumn(list, 1, NameColumnString, client.right * 5 / 10);
+    AddListColumn(list, 0, AddressColumnString, client.right * 4 / 10, LVCFMT_LEFT);
+    AddListColumn(list, 1, NameColumnString, client.right * 5 / 10, LVCFMT_LEFT);
     ReadDeviceRows(list);
     BOOL rows = SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) > 0;
     EnableWindow(list, rows);

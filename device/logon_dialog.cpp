@@ -4,13 +4,12 @@
 
 #include "device/storage_commands.h"
 #include "device/storage_tables.h"
+#include "device/window_routines.h"
 #include "source/source_state.h"
-#include "window/browser_page.h"
-#include "window/control_texts.h"
 
 namespace {
 
-constexpr int SaveButtonId = 1031;
+const ControlText LogonDialogTexts[] = {{0, 20100}, {1056, 20101}, {1057, 20102}, {1, 20103}, {2, 20104}, {-1, 0}};
 
 BOOL OnInit(HWND dialog)
 {
@@ -33,8 +32,6 @@ void OnOk(HWND dialog)
     GetDlgItemTextA(dialog, UserComboId, SelectedUser, sizeof SelectedUser);
     GetDlgItemTextA(dialog, PasswordEditId, LogonPassword, sizeof LogonPassword);
     UserHandle = FindUserHandle(SelectedUser);
-    if (BrowserState.page)
-        EnableWindow(GetDlgItem(BrowserState.page, SaveButtonId), TRUE);
     EndDialog(dialog, IDOK);
 }
 

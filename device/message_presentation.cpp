@@ -64,3 +64,9 @@ int PresentPendingMessage()
         ShowMessageBox(textId);
     return 0;
 }
+
+int PresentMessage(int id)
+{
+    SetPendingMessage(id);
+    return PresentPendingMessage();
+}

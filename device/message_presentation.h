@@ -14,3 +14,5 @@ extern int PendingMessageId;
 void SetPendingMessage(int id);
 // Shows the pending message when it is one the user must see; returns 1 only for 600.
 int PresentPendingMessage();
+// Sets the message and presents it at once.
+int PresentMessage(int id);

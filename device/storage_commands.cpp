@@ -7,7 +7,6 @@
 #include "device/message_presentation.h"
 #include "device/protocol_link.h"
 #include "source/source_state.h"
-#include "window/browser_page.h"
 
 const char* const TagTable[49] = {
     "JOB", "COMMAND", "TYPE", "PARAM", "CODE", "ATTRIBUTE", "FOLDERID", "PASSWORD", "FOLDERNAME", "FILEID",
@@ -113,14 +112,12 @@ void AddLogon(RequestFrame& frame)
         AddText(frame, TagPassword, LogonPassword);
 }
 
-// Sends the request; a failure deselects the documents and tells the user unless the user
-// cancelled.
+// Sends the request; a failure tells the user unless the user cancelled.
 bool Send(RequestFrame& frame)
 {
     if (frame.loaded && frame.library.ConnSendMessage(frame.connection, static_cast<int>(ReadServerPort()),
                                                       RequestPath, frame.message))
         return true;
-    DeselectAllDocuments();
     if (!UserCancelled(frame))
         SetPendingMessage(UnableToConnect);
     PresentPendingMessage();
@@ -269,7 +266,6 @@ int GetUserIds()
 
 int ListFolders()
 {
-    DeleteAllFolderItems();
     FolderCount = -1;
     char address[MAX_PATH];
     ReadServerAddress(address);
@@ -312,8 +308,6 @@ int ListFolders()
             }
         });
     }
-    if (walk.result)
-        FillFolderTree();
     CloseFrame(frame);
     return walk.result;
 }

@@ -1,6 +1,7 @@
 // The five requests to the device's document storage. Each runs to completion on the calling
 // thread, fills its own table, and reports failures through the pending message; a command
-// that returns 0 has already told the user what the user must hear.
+// that returns 0 has already told the user what the user must hear. What a result does to a
+// window is its caller's business.
 #pragma once
 
 #include <cstdint>
@@ -38,7 +39,7 @@ enum StorageTag {
 
 // 1 when at least one user record arrived. Also sets UserHandle from SelectedUser.
 int GetUserIds();
-// 1 when at least one folder record arrived. Also refills the browser page's folder tree.
+// 1 when at least one folder record arrived.
 int ListFolders();
 // 1 when at least one document record of FolderTable[folderIndex] arrived.
 int ListDocuments(int folderIndex);

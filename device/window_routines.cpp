@@ -1,7 +1,35 @@
 #include "device/window_routines.h"
 
-#include <cstdarg>
-#include <cstdio>
+#include <commctrl.h>
+
+#include "source/source_state.h"
+
+void ApplyControlTexts(HWND dialog, const ControlText* table)
+{
+    if (!ResourceModule || !dialog)
+        return;
+    for (const ControlText* pair = table; pair->control != -1; ++pair) {
+        char text[513];
+        if (LoadStringA(ResourceModule, pair->string, text, sizeof text) <= 0 || !text[0])
+            continue;
+        HWND target = pair->control == 0 ? dialog : GetDlgItem(dialog, pair->control);
+        if (target)
+            SetWindowTextA(target, text);
+    }
+}
+
+void AddListColumn(HWND list, int index, UINT titleId, int width, int format)
+{
+    char title[MAX_PATH];
+    LoadResourceString(titleId, title, sizeof title);
+    LVCOLUMNA column{};
+    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+    column.fmt = format;
+    column.cx = width;
+    column.pszText = title;
+    column.iSubItem = index;
+    SendMessageA(list, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&column));
+}
 
 void CenterOverParent(HWND window)
 {
@@ -62,14 +90,4 @@ void MoveDefaultButton(HWND from, HWND to)
     InvalidateRect(to, nullptr, TRUE);
     UpdateWindow(to);
     SetFocus(to);
-}
-
-void SetWindowTextFormat(HWND window, const char* format, ...)
-{
-    char text[261];
-    va_list arguments;
-    va_start(arguments, format);
-    vsnprintf(text, sizeof text, format, arguments);
-    va_end(arguments);
-    SetWindowTextA(window, text);
 }

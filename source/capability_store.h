@@ -54,6 +54,8 @@ int GetPixelType();
 void SetPixelType(int pixelType);
 bool GetFeederEnabled();
 void SetFeederEnabled(bool enabled);
+// Current CAP_XFERCOUNT: the most pages the application takes in a batch; -1 for any number.
+int GetXferCount();
 // Current ICAP_UNITS (TWUN_INCHES, TWUN_CENTIMETERS or TWUN_PIXELS).
 int GetUnits();
 float GetPhysicalWidth();

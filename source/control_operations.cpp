@@ -5,8 +5,8 @@
 #include "source/capability_store.h"
 #include "source/manager_notifications.h"
 #include "source/page_sequencing.h"
-#include "source/page_strips.h"
 #include "source/source_state.h"
+#include "source/transfer_state.h"
 #include "window/progress_window.h"
 #include "window/source_window.h"
 
@@ -59,9 +59,7 @@ void BeginEnable()
 void DestroySourceWindow()
 {
     StopProgress();
-    FreeHeldPage();
-    ClosePageFile();
-    TransferState.PageRowBytes = 0;
+    LetGoOfPage();
     EndBatchWithTheWindow();
     if (SourceWindow) {
         HWND window = SourceWindow;
@@ -131,7 +129,7 @@ TW_UINT16 EndTransfer(TW_PENDINGXFERS* pending)
 {
     TW_UINT16 count = 0;
     if (GetFeederEnabled() && MorePagesPending())
-        count = 0xFFFF;
+        count = PagesStillToCome();
     pending->Count = count;
     if (count == 0)
         NotifyCloseDsReq();

@@ -8,6 +8,7 @@
 #include "source/page_sequencing.h"
 #include "source/page_strips.h"
 #include "source/source_state.h"
+#include "source/transfer_state.h"
 
 namespace {
 

@@ -1,75 +1,99 @@
 #include "source/page_sequencing.h"
 
+#include <windows.h>
+
 #include "source/manager_notifications.h"
-#include "source/page_strips.h"
-#include "window/download_chain.h"
-#include "window/progress_window.h"
+#include "source/transfer_state.h"
 
 PageSequenceRecord PageSequence;
-TransferStateRecord TransferState;
+BatchSteps Batch;
+
+namespace {
+
+bool PrepareNextPage(int page) { return Batch.preparePage && Batch.preparePage(page); }
+
+void MoveToNextDocument()
+{
+    if (Batch.nextDocument)
+        Batch.nextDocument();
+}
+
+}  // namespace
 
 void ResetPageSequencing()
 {
-    PageSequence = {1, 1, 1, 1};
-    FreeHeldPage();
-    ClosePageFile();
+    PageSequence = {1, 1, 1, 1, 0, 0, -1};
+    Batch = {};
+    LetGoOfPage();
     TransferState = {};
+}
+
+void BeginBatch(const BatchSteps& steps, int plannedPages, int pageLimit)
+{
+    Batch = steps;
+    PageSequence.PagesSent = 0;
+    PageSequence.PageLimit = pageLimit > 0 ? pageLimit : -1;
+    PageSequence.PagesPlanned = pageLimit > 0 && plannedPages > pageLimit ? pageLimit : plannedPages;
 }
 
 bool MorePagesPending() { return PageSequence.PagesRemaining != 0; }
 
-void FreeHeldPage()
+TW_UINT16 PagesStillToCome()
 {
-    if (TransferState.HeldPage) {
-        GlobalFree(TransferState.HeldPage);
-        TransferState.HeldPage = nullptr;
-    }
+    if (PageSequence.PageLimit < 0)
+        return 0xFFFF;
+    int planned = PageSequence.PagesPlanned - PageSequence.PagesSent;
+    int allowed = PageSequence.PageLimit - PageSequence.PagesSent;
+    int count = planned < allowed ? planned : allowed;
+    return static_cast<TW_UINT16>(count > 0 ? count : 1);
 }
 
 void AbortTransfer()
 {
-    FreeHeldPage();
-    TransferState.PageRowBytes = 0;
-    // The page open for strips is let go as well: an open handle would keep its file from
-    // being deleted with the work directory.
-    ClosePageFile();
+    LetGoOfPage();
     PageSequence.PagesRemaining = 0;
     NotifyCloseDsReq();
 }
 
-void ResetMemoryTransferCounters()
-{
-    TransferState.StripBytesPerRow = 0;
-    TransferState.StripRowOffset = 0;
-}
-
 void FinishPage()
 {
-    ProgressStep();
+    PageSequence.PagesSent += 1;
+    if (Batch.pageDone)
+        Batch.pageDone();
+    // Only a document whose every chosen page went out is finished (and may be deleted).
     if (PageSequence.CurrentPage == PageSequence.RangeLastPage) {
         // The application may still hold the document's last page file for a moment.
         Sleep(100);
-        AfterDocument();
+        if (Batch.afterDocument)
+            Batch.afterDocument();
+    }
+    if (PageSequence.PageLimit > 0 && PageSequence.PagesSent >= PageSequence.PageLimit) {
+        // The application takes no more: the batch ends as after its last page, and nothing
+        // further is fetched or built.
+        PageSequence.PagesRemaining = 0;
+        FreeHeldPage();
+        TransferState.PageRowBytes = 0;
+        return;
     }
     AdvancePage();
 }
 
 void AdvancePage()
 {
-    if (!ProgressContinues()) {
+    if (Batch.goesOn && !Batch.goesOn()) {
         PageSequence.PagesRemaining = 0;
     } else {
         PageSequence.CurrentPage += 1;
         PageSequence.PagesRemaining -= 1;
         if (PageSequence.PagesRemaining > 0) {
-            if (!PreparePage(PageSequence.CurrentPage)) {
+            if (!PrepareNextPage(PageSequence.CurrentPage)) {
                 // The rest of this document is dropped; the batch goes on with the next one.
                 PageSequence.PagesRemaining = 0;
-                NextDocument();
+                MoveToNextDocument();
             }
         } else {
             PageSequence.PagesRemaining = 0;
-            NextDocument();
+            MoveToNextDocument();
         }
     }
     FreeHeldPage();

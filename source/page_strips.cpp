@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "imaging/windows/page_file_store.h"
-#include "source/page_sequencing.h"
+#include "source/transfer_state.h"
 
 namespace {
 
@@ -22,14 +22,6 @@ void DeletePageFile()
 }
 
 }  // namespace
-
-void ClosePageFile()
-{
-    HANDLE file = TransferState.PageFileHandle;
-    TransferState.PageFileHandle = nullptr;
-    if (file && file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-}
 
 int OpenPageForStrips()
 {

@@ -12,5 +12,3 @@ int OpenPageForStrips();
 // Returns 1, or 0 when no page is open or the file cannot be read (the page file is then closed
 // and deleted, and no page stays open).
 int ReadStrip(uint8_t* buffer, uint32_t capacity, uint32_t& bytesRead);
-// Closes the page file open for strips, if any, without deleting it.
-void ClosePageFile();

@@ -16,12 +16,10 @@
 #include "source/capability_store.h"
 #include "source/manager_notifications.h"
 #include "source/source_state.h"
-#include "window/control_texts.h"
+#include "window/browser_state.h"
 #include "window/download_chain.h"
 #include "window/options_panel.h"
 #include "window/preview_pane.h"
-
-BrowserPageState BrowserState;
 
 namespace {
 
@@ -39,65 +37,18 @@ constexpr int PreviousIcon = 10020;
 constexpr int NextIcon = 10021;
 constexpr int TextSize = 260;
 
-HWND PageControl(int id) { return BrowserState.page ? GetDlgItem(BrowserState.page, id) : nullptr; }
 HWND List() { return PageControl(DocumentListId); }
 HWND Tree() { return PageControl(FolderTreeId); }
 
-bool IsFolderType(const char* documentType) { return strstr(documentType, "FOLDER") != nullptr; }
-
-int NextSelected(int after)
-{
-    return static_cast<int>(SendMessageA(List(), LVM_GETNEXTITEM, static_cast<WPARAM>(after), LVNI_SELECTED));
-}
-
-// The list's handle is looked up once per operation and handed down: every look-up by id walks
-// the page's children, which over thousands of rows costs more than the rows themselves.
-std::string ItemText(HWND list, int item, int column)
-{
-    char text[TextSize] = "";
-    LVITEMA request{};
-    request.iSubItem = column;
-    request.pszText = text;
-    request.cchTextMax = sizeof text;
-    SendMessageA(list, LVM_GETITEMTEXTA, item, reinterpret_cast<LPARAM>(&request));
-    return text;
-}
-
-int ItemImage(HWND list, int item)
-{
-    LVITEMA request{};
-    request.mask = LVIF_IMAGE;
-    request.iItem = item;
-    if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&request)))
-        return -1;
-    return request.iImage;
-}
-
-bool ItemKey(HWND list, int item, LPARAM& key)
-{
-    LVITEMA request{};
-    request.mask = LVIF_PARAM;
-    request.iItem = item;
-    if (item < 0 || !SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&request)))
-        return false;
-    key = request.lParam;
-    return true;
-}
+const ControlText BrowserPageTexts[] = {
+    {1058, 20201}, {1024, 20202}, {1025, 20203}, {1026, 20204}, {1027, 20205}, {1059, 20206},
+    {1019, 20207}, {1020, 20208}, {1021, 20209}, {1060, 20212}, {1013, 20213}, {1014, 20214},
+    {1061, 20215}, {1046, 20216}, {1062, 20217}, {1004, 20218}, {1005, 20219}, {1015, 20220},
+    {1007, 20221}, {1037, 20222}, {1002, 20223}, {1009, 20224}, {1030, 20225}, {1031, 20226},
+    {1032, 20227}, {2, 20228},     {-1, 0},
+};
 
 // ---- the document list
-
-void AddColumn(HWND list, int index, UINT titleId, int width, int format)
-{
-    char title[TextSize];
-    LoadResourceString(titleId, title, sizeof title);
-    LVCOLUMNA column{};
-    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-    column.fmt = format;
-    column.cx = width;
-    column.pszText = title;
-    column.iSubItem = index;
-    SendMessageA(list, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&column));
-}
 
 void ResetDocumentColumns()
 {
@@ -110,9 +61,9 @@ void ResetDocumentColumns()
     int width = frame.right - frame.left;
     BrowserState.sortColumn = 1;
     BrowserState.reverse = false;
-    AddColumn(list, 0, SubjectColumnString, width * 22 / 50, LVCFMT_LEFT);
-    AddColumn(list, 1, TimeColumnString, width * 18 / 50, LVCFMT_LEFT);
-    AddColumn(list, 2, PagesColumnString, width * 7 / 50, LVCFMT_RIGHT);
+    AddListColumn(list, 0, SubjectColumnString, width * 22 / 50, LVCFMT_LEFT);
+    AddListColumn(list, 1, TimeColumnString, width * 18 / 50, LVCFMT_LEFT);
+    AddListColumn(list, 2, PagesColumnString, width * 7 / 50, LVCFMT_RIGHT);
 }
 
 void AppendItem(HWND list, char* text, int image, uint32_t key, char* timestamp, const char* pages)
@@ -291,6 +242,30 @@ void OnColumnClick(int column)
     EnableWindow(PageControl(SaveId), TRUE);
 }
 
+// Lists the folder selected in the tree again.
+void RefreshDocuments()
+{
+    HWND list = List();
+    if (!list)
+        return;
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+    ResetDocumentView();
+    DocumentCount = -1;
+    HTREEITEM selected = reinterpret_cast<HTREEITEM>(SendMessageA(Tree(), TVM_GETNEXTITEM, TVGN_CARET, 0));
+    int folder = -1;
+    for (int i = 0; selected && i < FolderCount && i < FolderTableSize; ++i)
+        if (FolderTable[i].treeItem == selected) {
+            folder = i;
+            break;
+        }
+    if (folder >= 0 && ListDocuments(folder) == 1)
+        FillDocumentList();
+    SortDocuments();
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+}
+
 // ---- questions and deletion
 
 bool Ask(const char* text)
@@ -320,7 +295,7 @@ bool AskDeleteMany(int count)
 int CountSelectedDocuments(int first)
 {
     int count = 0;
-    for (int item = first; item >= 0; item = NextSelected(item)) {
+    for (int item = first; item >= 0; item = NextSelectedItem(item)) {
         int record = RecordOfItem(item);
         if (record < 0)
             break;
@@ -342,7 +317,7 @@ void DeleteOneAsking()
             RefreshDocuments();
             return;
         }
-        BrowserState.CurrentItem = NextSelected(BrowserState.CurrentItem);
+        BrowserState.CurrentItem = NextSelectedItem(BrowserState.CurrentItem);
     }
 }
 
@@ -350,11 +325,27 @@ void DeleteManyAsking(int first, int count)
 {
     if (!AskDeleteMany(count))
         return;
-    for (int item = first; item >= 0; item = NextSelected(item)) {
+    for (int item = first; item >= 0; item = NextSelectedItem(item)) {
         BrowserState.CurrentItem = item;
-        DeleteCurrentDocument(false);
+        DeleteCurrentDocument();
     }
     RefreshDocuments();
+}
+
+// The delete command on the list's selection, with its questions.
+void DeleteSelected()
+{
+    if (!BrowserState.page)
+        return;
+    int first = NextSelectedItem(-1);
+    BrowserState.CurrentItem = first;
+    if (first < 0)
+        return;
+    int count = CountSelectedDocuments(first);
+    if (count == 1)
+        DeleteOneAsking();
+    else if (count > 1)
+        DeleteManyAsking(first, count);
 }
 
 void ShowContextMenu()
@@ -364,7 +355,7 @@ void ShowContextMenu()
         return;
     char text[TextSize];
     LoadResourceString(DeleteMenuString, text, sizeof text);
-    int first = NextSelected(-1);
+    int first = NextSelectedItem(-1);
     bool folder = first >= 0 && CountSelectedDocuments(first) < 0;
     AppendMenuA(menu, MF_STRING | (folder ? MF_GRAYED : 0), DeleteCommandId, text);
     POINT at;
@@ -387,11 +378,56 @@ void SelectFirstFolderIfNone()
         SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, first);
 }
 
+void DeleteAllFolderItems()
+{
+    HWND tree = Tree();
+    if (tree)
+        SendMessageA(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+}
+
+// One top-level tree item per FolderTable record, in table order; each record keeps its item.
+// The tree gets the keyboard focus.
+void FillFolderTree()
+{
+    HWND tree = Tree();
+    if (!tree)
+        return;
+    SendMessageA(tree, WM_SETREDRAW, FALSE, 0);
+    for (int i = 0; i < FolderCount && i < FolderTableSize; ++i) {
+        TVINSERTSTRUCTA insert{};
+        insert.hParent = TVI_ROOT;
+        insert.hInsertAfter = TVI_LAST;
+        insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN;
+        insert.item.pszText = FolderTable[i].folderName;
+        insert.item.iImage = BrowserState.folderImage;
+        insert.item.iSelectedImage = BrowserState.openFolderImage;
+        insert.item.cChildren = 0;
+        FolderTable[i].treeItem = reinterpret_cast<HTREEITEM>(
+            SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
+    }
+    SetFocus(tree);
+    SendMessageA(tree, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(tree, nullptr, TRUE);
+}
+
+// The folder tree listed anew: its items go first, since the listing refills the table they
+// belong to; a failed listing leaves the tree empty.
 bool ListFoldersAfterLogon()
 {
+    DeleteAllFolderItems();
     if (!ListFolders())
         return false;
+    FillFolderTree();
     SelectFirstFolderIfNone();
+    return true;
+}
+
+// The logon dialog; an entry confirmed there is a change the options can save.
+bool AskLogon(HWND owner)
+{
+    if (RunLogonDialog(owner) != IDOK)
+        return false;
+    EnableWindow(PageControl(SaveId), TRUE);
     return true;
 }
 
@@ -401,7 +437,7 @@ bool ConnectStorage()
         if (RunSettingsDialog(nullptr) != IDOK)
             return false;
     while (!ListFoldersAfterLogon())
-        if (RunLogonDialog(nullptr) != IDOK)
+        if (!AskLogon(nullptr))
             return false;
     return true;
 }
@@ -411,10 +447,10 @@ void SelectUser()
     char user[sizeof SelectedUser], password[sizeof LogonPassword];
     memcpy(user, SelectedUser, sizeof user);
     memcpy(password, LogonPassword, sizeof password);
-    if (RunLogonDialog(BrowserState.page) != IDOK)
+    if (!AskLogon(BrowserState.page))
         return;
     while (!ListFoldersAfterLogon()) {
-        if (RunLogonDialog(BrowserState.page) != IDOK) {
+        if (!AskLogon(BrowserState.page)) {
             memcpy(SelectedUser, user, sizeof user);
             memcpy(LogonPassword, password, sizeof password);
             // The handle follows the restored user, so that the listing below names the user
@@ -471,7 +507,7 @@ void OnDefaults()
     RestoreDefaults();
     SortDocuments();
     MoveDefaultButton(PageControl(SaveId), PageControl(DownloadId));
-    while (RunLogonDialog(BrowserState.page) == IDOK)
+    while (AskLogon(BrowserState.page))
         if (ListFoldersAfterLogon())
             return;
     NotifyCloseDsReq();
@@ -483,7 +519,7 @@ void OnPreviewClicked()
     if (SendMessageA(List(), LVM_GETSELECTEDCOUNT, 0, 0) != 1)
         return;
     if (IsDlgButtonChecked(BrowserState.page, PreviewCheckId) == BST_CHECKED) {
-        BrowserState.CurrentItem = NextSelected(-1);
+        BrowserState.CurrentItem = NextSelectedItem(-1);
         ShowDocument(BrowserState.CurrentItem, ReadPageNumber());
     } else {
         ClearPreview();
@@ -656,7 +692,7 @@ void OnListClick()
         ResetDocumentView();
         return;
     }
-    int item = NextSelected(-1);
+    int item = NextSelectedItem(-1);
     if (item == BrowserState.CurrentItem)
         return;
     SetDlgItemInt(BrowserState.page, FirstPageEditId, 1, FALSE);
@@ -788,144 +824,3 @@ INT_PTR CALLBACK BrowserPageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
     }
 }
 
-void DeselectAllDocuments()
-{
-    if (!BrowserState.page)
-        return;
-    BrowserState.CurrentItem = -1;
-    HWND list = List();
-    if (!list)
-        return;
-    LVITEMA item{};
-    item.stateMask = LVIS_SELECTED;
-    item.state = 0;
-    SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
-}
-
-void DeleteAllFolderItems()
-{
-    HWND tree = Tree();
-    if (tree)
-        SendMessageA(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
-}
-
-void FillFolderTree()
-{
-    HWND tree = Tree();
-    if (!tree)
-        return;
-    SendMessageA(tree, WM_SETREDRAW, FALSE, 0);
-    for (int i = 0; i < FolderCount && i < FolderTableSize; ++i) {
-        TVINSERTSTRUCTA insert{};
-        insert.hParent = TVI_ROOT;
-        insert.hInsertAfter = TVI_LAST;
-        insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN;
-        insert.item.pszText = FolderTable[i].folderName;
-        insert.item.iImage = BrowserState.folderImage;
-        insert.item.iSelectedImage = BrowserState.openFolderImage;
-        insert.item.cChildren = 0;
-        FolderTable[i].treeItem = reinterpret_cast<HTREEITEM>(
-            SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
-    }
-    SetFocus(tree);
-    SendMessageA(tree, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(tree, nullptr, TRUE);
-}
-
-void RefreshDocuments()
-{
-    HWND list = List();
-    if (!list)
-        return;
-    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
-    SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
-    ResetDocumentView();
-    DocumentCount = -1;
-    HTREEITEM selected = reinterpret_cast<HTREEITEM>(SendMessageA(Tree(), TVM_GETNEXTITEM, TVGN_CARET, 0));
-    int folder = -1;
-    for (int i = 0; selected && i < FolderCount && i < FolderTableSize; ++i)
-        if (FolderTable[i].treeItem == selected) {
-            folder = i;
-            break;
-        }
-    if (folder >= 0 && ListDocuments(folder) == 1)
-        FillDocumentList();
-    SortDocuments();
-    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(list, nullptr, TRUE);
-}
-
-void ResetDocumentView()
-{
-    if (!BrowserState.page)
-        return;
-    CurrentDocumentPath[0] = '\0';
-    ClearPreview();
-    BrowserState.CurrentItem = -1;
-    HWND page = BrowserState.page;
-    SetDlgItemInt(page, FirstPageEditId, 1, FALSE);
-    SetDlgItemInt(page, LastPageEditId, 1, FALSE);
-    SetDlgItemInt(page, PageNumberEditId, 1, FALSE);
-    SetDlgItemTextA(page, PageCountLabelId, "");
-    SetDlgItemTextA(page, PageSizeLabelId, "");
-    SetRangeLimits(1);
-}
-
-int RecordOfItem(int item)
-{
-    LPARAM key;
-    if (item < 0 || !BrowserState.page || !ItemKey(List(), item, key))
-        return -1;
-    for (int i = 0; i < DocumentCount && i < DocumentTableSize; ++i)
-        if (static_cast<LPARAM>(DocumentTable[i].documentId) == key ||
-            static_cast<LPARAM>(DocumentTable[i].folderId) == key)
-            return i;
-    return -1;
-}
-
-int PagesOfItem(int item)
-{
-    HWND list = List();
-    if (item < 0 || !BrowserState.page || item >= SendMessageA(list, LVM_GETITEMCOUNT, 0, 0))
-        return 0;
-    return atoi(ItemText(list, item, 2).c_str());
-}
-
-int FolderOfItem(int item)
-{
-    int record = RecordOfItem(item);
-    if (record < 0)
-        return -1;
-    for (int i = 0; i < FolderCount && i < FolderTableSize; ++i)
-        if (FolderTable[i].folderId == DocumentTable[record].folderId)
-            return i;
-    return -1;
-}
-
-void DeleteSelected()
-{
-    if (!BrowserState.page)
-        return;
-    int first = NextSelected(-1);
-    BrowserState.CurrentItem = first;
-    if (first < 0)
-        return;
-    int count = CountSelectedDocuments(first);
-    if (count == 1)
-        DeleteOneAsking();
-    else if (count > 1)
-        DeleteManyAsking(first, count);
-}
-
-int DeleteCurrentDocument(bool ask)
-{
-    int record = RecordOfItem(BrowserState.CurrentItem);
-    if (record < 0 || IsFolderType(DocumentTable[record].documentType))
-        return 0;
-    if (ask && !AskDeleteOne(DocumentTable[record]))
-        return 0;
-    if (DeleteDocument(DocumentTable[record].documentId) != 1)
-        return 0;
-    CurrentDocumentPath[0] = '\0';
-    return 1;
-}

@@ -18,5 +18,6 @@ void NextDocument();
 // Run once a document's last page of the range has gone out: deletes it on the device when
 // "De&lete after download" is on.
 void AfterDocument();
-// The pages the progress window counts for the batch.
+// The pages the batch will send, counted for the progress window: each document's own range,
+// from the first document to the last the batch reaches, within the application's page limit.
 int ProgressTotal();

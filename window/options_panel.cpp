@@ -10,7 +10,7 @@
 #include "source/capability_store.h"
 #include "source/page_sequencing.h"
 #include "source/source_state.h"
-#include "window/browser_page.h"
+#include "window/browser_state.h"
 
 namespace {
 
@@ -142,6 +142,19 @@ void FixedSizeDimensions(int& width, int& height)
     const char* heightField = strchr(widthField + 1, ',');
     if (heightField)
         height = EntryNumber(heightField + 1);
+}
+
+ConversionSettings TransferConversionSettings()
+{
+    ConversionSettings settings;
+    settings.resolutionChange = GetResolutionChangeRequested();
+    settings.targetXResolution = GetXResolution();
+    settings.targetYResolution = GetYResolution();
+    settings.pixelType = GetPixelType();
+    settings.fixedSizeOn = FixedSizeOn();
+    if (settings.fixedSizeOn)
+        FixedSizeDimensions(settings.paperWidth, settings.paperHeight);
+    return settings;
 }
 
 void FillPaperList()
@@ -294,26 +307,31 @@ void ClampRangeEdit(int control)
         SendMessageA(Control(FirstPageUpDownId), UDM_SETPOS32, 0, static_cast<LPARAM>(value));
 }
 
-int ComputeTransferRange(int page, int pages)
+TransferRange RangeOfDocument(int page, int pages)
 {
     switch (PageRangeChoice()) {
     case AllPagesId:
-        SetRangePageCount(pages);
-        SetRangeLastPage(pages);
-        return 1;
+        return {1, pages, pages};
     case PagesRangeId: {
         auto inside = [pages](int value) { return value < 2 ? 1 : value >= pages ? pages : value; };
         int from = inside(static_cast<int>(EditNumber(FirstPageEditId)));
         int to = inside(static_cast<int>(EditNumber(LastPageEditId)));
         int first = from < to ? from : to;
         int last = from < to ? to : from;
-        SetRangePageCount(last - first + 1);
-        SetRangeLastPage(last);
-        return first;
+        return {first, last, last - first + 1};
     }
     default:
-        SetRangePageCount(1);
-        SetRangeLastPage(page);
-        return page;
+        // A document without that page has nothing to send.
+        if (page > pages)
+            return {page, page, 0};
+        return {page, page, 1};
     }
+}
+
+int ComputeTransferRange(int page, int pages)
+{
+    TransferRange range = RangeOfDocument(page, pages);
+    SetRangePageCount(range.count);
+    SetRangeLastPage(range.last);
+    return range.first;
 }

@@ -1,8 +1,10 @@
 // The transfer options panel in the lower part of the storage browser page: the paper list,
-// the saved options ("SB Mode") and what the page builder asks of it.
+// the saved options ("SB Mode") and the conversion the pages of a batch get.
 #pragma once
 
 #include <windows.h>
+
+#include "imaging/page_conversion.h"
 
 constexpr int PaperListId = 1003;
 constexpr int FixedSizeOffId = 1004;
@@ -29,6 +31,9 @@ bool FixedSizeOn();
 // third fields of its entry string ("A4,826,1168"). 0 and 0 when no paper is selected, its entry
 // is missing or the page does not exist.
 void FixedSizeDimensions(int& width, int& height);
+// The conversion the transfer options ask for: resolution and pixel type from the capabilities,
+// the fixed size from the panel.
+ConversionSettings TransferConversionSettings();
 
 // Fills the paper list of the page's family and selects its default paper.
 void FillPaperList();
@@ -46,6 +51,15 @@ int PageRangeChoice();
 // Brings the range edit that lost the focus (1022 or 1023) inside 1 to the shown document's
 // page count and keeps first <= last; any other control is left alone.
 void ClampRangeEdit(int control);
-// The first page to send of a document of pages pages, page being the one on show; sets the
-// range's page count and last page for the page sequencing.
+// The pages the page range choice takes from a document of pages pages, page being the one
+// chosen for "Current page": first and last page and their count, 0 when the document has no
+// such page.
+struct TransferRange {
+    int first;
+    int last;
+    int count;
+};
+TransferRange RangeOfDocument(int page, int pages);
+// The first page to send of a document of pages pages; sets the range's page count and last page
+// for the page sequencing.
 int ComputeTransferRange(int page, int pages);

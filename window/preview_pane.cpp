@@ -6,13 +6,15 @@
 #include <cstdio>
 #include <cstdint>
 
+#include "device/config_store.h"
+#include "device/message_presentation.h"
 #include "device/storage_commands.h"
 #include "device/storage_tables.h"
 #include "imaging/windows/page_bitmap_builder.h"
 #include "imaging/windows/page_file_io.h"
 #include "imaging/windows/page_file_store.h"
 #include "source/source_state.h"
-#include "window/browser_page.h"
+#include "window/browser_state.h"
 #include "window/options_panel.h"
 
 PreviewSurfaceRecord PreviewSurface;
@@ -25,8 +27,6 @@ constexpr int TilingsMax = 64;
 
 // Set while ShowDocument runs: its own writes of the page number must not show a page again.
 bool ShowingDocument = false;
-
-HWND PageControl(int id) { return BrowserState.page ? GetDlgItem(BrowserState.page, id) : nullptr; }
 
 bool PreviewOn() { return IsDlgButtonChecked(BrowserState.page, PreviewCheckId) == BST_CHECKED; }
 
@@ -125,7 +125,23 @@ void SetLabel(int id, UINT formatId, int count, const int* values)
     SetDlgItemTextA(BrowserState.page, id, text);
 }
 
-void ShowPage(int item, int page)
+// The page as decoded, for the pane; a failure has been told to the user.
+bool BuildPreviewPage(int page, PageInfo& info)
+{
+    PageBuildRequest request;
+    request.documentPath = CurrentDocumentPath;
+    request.page = page;
+    request.workDirectory = WorkDirectory;
+    PageBuildResult built = BuildPageBitmap(request);
+    if (!built.built) {
+        PresentMessage(built.messageId);
+        return false;
+    }
+    info = built.info;
+    return true;
+}
+
+void ShowDocumentPage(int item, int page)
 {
     int record = RecordOfItem(item);
     if (record < 0)
@@ -146,7 +162,7 @@ void ShowPage(int item, int page)
     if (shown)
         shown = DownloadDocument(DocumentTable[record]) == 1;
     if (shown && PreviewOn()) {
-        shown = BuildPageBitmap(CurrentDocumentPath, page, false, &info) == 1;
+        shown = BuildPreviewPage(page, info);
         if (shown)
             RenderPreview();
     } else if (shown) {
@@ -243,7 +259,7 @@ void ShowDocument(int item, int page)
     if (!BrowserState.page || ShowingDocument)
         return;
     ShowingDocument = true;
-    ShowPage(item, page);
+    ShowDocumentPage(item, page);
     ShowingDocument = false;
 }
 
@@ -295,4 +311,20 @@ void StepPage(int delta)
         ShowDocument(BrowserState.CurrentItem, static_cast<int>(value));
     else
         SetDlgItemInt(BrowserState.page, PageNumberEditId, static_cast<unsigned>(value), FALSE);
+}
+
+void ResetDocumentView()
+{
+    if (!BrowserState.page)
+        return;
+    CurrentDocumentPath[0] = '\0';
+    ClearPreview();
+    BrowserState.CurrentItem = -1;
+    HWND page = BrowserState.page;
+    SetDlgItemInt(page, FirstPageEditId, 1, FALSE);
+    SetDlgItemInt(page, LastPageEditId, 1, FALSE);
+    SetDlgItemInt(page, PageNumberEditId, 1, FALSE);
+    SetDlgItemTextA(page, PageCountLabelId, "");
+    SetDlgItemTextA(page, PageSizeLabelId, "");
+    SetRangeLimits(1);
 }

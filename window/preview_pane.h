@@ -23,6 +23,8 @@ void ClearPreview();
 // The answer to WM_DRAWITEM for the pane.
 void PaintPreview();
 
+// Forgets the shown document: no file, grey pane, page edits 1, empty labels.
+void ResetDocumentView();
 // Shows a page of the document of a list item; page 0 is a newly chosen document, shown from
 // its first page. The document's file is fetched once and reused.
 void ShowDocument(int item, int page);

@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "device/config_store.h"
+#include "device/window_routines.h"
 #include "source/source_state.h"
-#include "window/control_texts.h"
 
 ProgressStateRecord ProgressState;
 
@@ -14,6 +14,7 @@ namespace {
 
 constexpr UINT ProgressFormatString = 192;  // "%d/%d transferring"
 constexpr int UnitsPerPage = 3;
+const ControlText ProgressWindowTexts[] = {{0, 20700}, {2, 20701}, {-1, 0}};
 
 // The handle of the last thread started, kept by the application's thread to wait on and close
 // (the thread clears ProgressState.Thread itself when it ends), and its id.

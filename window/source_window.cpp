@@ -3,10 +3,11 @@
 #include <commctrl.h>
 
 #include "device/config_store.h"
+#include "device/window_routines.h"
 #include "source/manager_notifications.h"
 #include "source/source_state.h"
 #include "window/browser_page.h"
-#include "window/control_texts.h"
+#include "window/browser_state.h"
 #include "window/information_page.h"
 
 PageDescriptor PageTable[PageCount] = {
@@ -15,6 +16,8 @@ PageDescriptor PageTable[PageCount] = {
 };
 
 namespace {
+
+const ControlText SourceWindowTexts[] = {{0, 20800}, {-1, 0}};
 
 HWND Tab() { return GetDlgItem(SourceWindow, TabControlId); }
 

@@ -2,17 +2,13 @@
 
 #include <cstdio>
 
-#include "device/config_store.h"
-#include "device/message_presentation.h"
 #include "imaging/page_bitmap_format.h"
-#include "imaging/page_conversion.h"
 #include "imaging/windows/page_file_io.h"
 #include "imaging/windows/page_file_store.h"
-#include "source/capability_store.h"
-#include "window/options_panel.h"
 
 namespace {
 
+constexpr int Built = 0;
 constexpr int NotEnoughMemoryMessage = 323;
 constexpr int SetFilePointerErrorMessage = 332;
 constexpr int NoTemporaryFileMessage = 333;
@@ -30,13 +26,6 @@ struct WaitCursor {
     ~WaitCursor() { SetCursor(previous); }
 };
 
-int ReportBuildFailure(int id)
-{
-    SetPendingMessage(id);
-    PresentPendingMessage();
-    return 0;
-}
-
 void DeleteTemporaryFile(HANDLE file, const char* path)
 {
     CloseHandle(file);
@@ -44,37 +33,37 @@ void DeleteTemporaryFile(HANDLE file, const char* path)
 }
 
 // Reads the decoded rows back from the temporary file into a zero-filled global block; rows the
-// decoders delivered beyond the page's height are left in the file.
+// decoders delivered beyond the page's height are left in the file. Built, or the message.
 int LoadDecodedRows(HANDLE temporary, HGLOBAL& bits)
 {
     uint64_t bytes = uint64_t(BuildContext.height) * BuildContext.bytesPerRow;
     bits = bytes <= MaxPageBytes ? GlobalAlloc(GPTR, static_cast<SIZE_T>(bytes)) : nullptr;
     if (!bits)
-        return ReportBuildFailure(NotEnoughMemoryMessage);
-    int failure = 0;
+        return NotEnoughMemoryMessage;
+    int failure = Built;
     if (PageFileSeek(temporary, 0, FILE_BEGIN) != 0)
         failure = SetFilePointerErrorMessage;
     else if (PageFileRead(temporary, bits, static_cast<uint32_t>(bytes)) != bytes)
         failure = TemporaryFileNotLoadedMessage;
-    if (failure) {
+    if (failure != Built) {
         GlobalFree(bits);
         bits = nullptr;
-        return ReportBuildFailure(failure);
     }
-    return 1;
+    return failure;
 }
 
-// Decodes the page into a global block through the "Bit" file. Every failure is reported.
-int DecodePageRows(const char* documentPath, int page, HGLOBAL& bits)
+// Decodes the page into a global block through the "Bit" file. Built, or the message.
+int DecodePageRows(const PageBuildRequest& request, HGLOBAL& bits)
 {
-    HANDLE document = CreateFileA(documentPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    HANDLE document = CreateFileA(request.documentPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     if (document == INVALID_HANDLE_VALUE)
-        return ReportBuildFailure(NoDocumentMessage);
+        return NoDocumentMessage;
     char temporaryPath[MAX_PATH];
     HANDLE temporary = INVALID_HANDLE_VALUE;
     // Without a work directory the temporary file would land in whatever folder is current.
-    if (WorkDirectory[0] != '\0' && GetTempFileNameA(WorkDirectory, "Bit", 0, temporaryPath)) {
+    const char* work = request.workDirectory ? request.workDirectory : "";
+    if (work[0] != '\0' && GetTempFileNameA(work, "Bit", 0, temporaryPath)) {
         temporary = CreateFileA(temporaryPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (temporary == INVALID_HANDLE_VALUE)
@@ -82,16 +71,16 @@ int DecodePageRows(const char* documentPath, int page, HGLOBAL& bits)
     }
     if (temporary == INVALID_HANDLE_VALUE) {
         CloseHandle(document);
-        return ReportBuildFailure(NoTemporaryFileMessage);
+        return NoTemporaryFileMessage;
     }
     // A page number below 1 names no page: the index wraps past every directory.
     if (!OpenTiffPage(BuildContext, PageFileRead, PageFileSeek, document, PageFileWrite, temporary,
-                      static_cast<uint32_t>(page - 1), 0xFF)) {
+                      static_cast<uint32_t>(request.page - 1), 0xFF)) {
         // The document is fetched again next time.
         CloseHandle(document);
-        DeleteFileA(documentPath);
+        DeleteFileA(request.documentPath);
         DeleteTemporaryFile(temporary, temporaryPath);
-        return ReportBuildFailure(NotDecodableMessage);
+        return NotDecodableMessage;
     }
     DecodeTiffPage(BuildContext);
     CloseTiffPage(BuildContext);
@@ -101,23 +90,31 @@ int DecodePageRows(const char* documentPath, int page, HGLOBAL& bits)
     return loaded;
 }
 
+PageBuildResult Failed(int messageId)
+{
+    PageBuildResult result;
+    result.messageId = messageId;
+    return result;
+}
+
 }  // namespace
 
-int BuildPageBitmap(const char* documentPath, int page, bool convert, PageInfo* info)
+PageBuildResult BuildPageBitmap(const PageBuildRequest& request)
 {
     WaitCursor wait;
-    if (!documentPath || documentPath[0] == '\0')
-        return 0;
+    if (!request.documentPath || request.documentPath[0] == '\0')
+        return Failed(NoBuildMessage);
     HGLOBAL bits = nullptr;
-    if (!DecodePageRows(documentPath, page, bits))
-        return 0;
-    if (convert && !ConvertPageBitmap(BuildContext, bits)) {
+    int decoded = DecodePageRows(request, bits);
+    if (decoded != Built)
+        return Failed(decoded);
+    if (request.convert && !ConvertPageBitmap(BuildContext, bits, request.conversion)) {
         GlobalFree(bits);
-        return ReportBuildFailure(NoBitmapFileMessage);
+        return Failed(NoBitmapFileMessage);
     }
     char pagePath[MAX_PATH];
-    int named = snprintf(pagePath, sizeof pagePath, "%s~%03d.bmp", documentPath, page);
-    int pixelType = convert ? GetPixelType() : PixelTypeBlackWhite;
+    int named = snprintf(pagePath, sizeof pagePath, "%s~%03d.bmp", request.documentPath, request.page);
+    int pixelType = request.convert ? request.conversion.pixelType : PixelTypeBlackWhite;
     // A name cut to fit would be another file's.
     if (named < 0 || named >= static_cast<int>(sizeof pagePath) ||
         !WritePageBitmapFile(pagePath, bits, static_cast<int>(BuildContext.width),
@@ -125,33 +122,25 @@ int BuildPageBitmap(const char* documentPath, int page, bool convert, PageInfo* 
                              BuildContext.yResolution, pixelType)) {
         CurrentPageFile[0] = '\0';
         GlobalFree(bits);
-        return ReportBuildFailure(NoBitmapFileMessage);
+        return Failed(NoBitmapFileMessage);
     }
     GlobalFree(bits);
-    if (info) {
-        info->width = static_cast<int32_t>(BuildContext.width);
-        info->height = static_cast<int32_t>(BuildContext.height);
-        info->xResolution = BuildContext.xResolution;
-        info->yResolution = BuildContext.yResolution;
-    }
     // The page written must be the one sent next: if it cannot be selected, no page is current.
     if (!SelectPageFile(pagePath)) {
         CurrentPageFile[0] = '\0';
-        return ReportBuildFailure(NoBitmapFileMessage);
+        return Failed(NoBitmapFileMessage);
     }
-    return 1;
+    PageBuildResult result;
+    result.built = 1;
+    result.info.width = static_cast<int32_t>(BuildContext.width);
+    result.info.height = static_cast<int32_t>(BuildContext.height);
+    result.info.xResolution = BuildContext.xResolution;
+    result.info.yResolution = BuildContext.yResolution;
+    return result;
 }
 
-int ConvertPageBitmap(PageDecodeContext& context, HGLOBAL& bits)
+int ConvertPageBitmap(PageDecodeContext& context, HGLOBAL& bits, const ConversionSettings& settings)
 {
-    ConversionSettings settings;
-    settings.resolutionChange = GetResolutionChangeRequested();
-    settings.targetXResolution = GetXResolution();
-    settings.targetYResolution = GetYResolution();
-    settings.pixelType = GetPixelType();
-    settings.fixedSizeOn = FixedSizeOn();
-    if (settings.fixedSizeOn)
-        FixedSizeDimensions(settings.paperWidth, settings.paperHeight);
     ConversionPlan plan;
     if (!PlanPageConversion(context.width, context.height, context.xResolution,
                             context.yResolution, settings, plan))

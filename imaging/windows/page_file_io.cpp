@@ -2,29 +2,11 @@
 
 #include <windows.h>
 
-#include "device/message_presentation.h"
-
-namespace {
-
-constexpr int WriteFileErrorMessage = 330;
-constexpr int ReadFileErrorMessage = 331;
-constexpr int SetFilePointerErrorMessage = 332;
-
-void ReportFileError(int id)
-{
-    SetPendingMessage(id);
-    PresentPendingMessage();
-}
-
-}  // namespace
-
 uint32_t PageFileRead(void* file, void* buffer, uint32_t count)
 {
     DWORD read = 0;
-    if (!ReadFile(static_cast<HANDLE>(file), buffer, count, &read, nullptr)) {
-        ReportFileError(ReadFileErrorMessage);
+    if (!ReadFile(static_cast<HANDLE>(file), buffer, count, &read, nullptr))
         return 0;
-    }
     return read;
 }
 
@@ -35,18 +17,15 @@ int64_t PageFileSeek(void* file, uint32_t offset, int origin)
     SetLastError(NO_ERROR);
     DWORD position = SetFilePointer(static_cast<HANDLE>(file), static_cast<LONG>(offset), &high,
                                     static_cast<DWORD>(origin));
-    if (position == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) {
-        ReportFileError(SetFilePointerErrorMessage);
+    if (position == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
         return -1;
-    }
     return static_cast<int64_t>(static_cast<uint64_t>(static_cast<DWORD>(high)) << 32 | position);
 }
 
 void PageFileWrite(void* file, const uint8_t* bytes, uint32_t count)
 {
     DWORD written = 0;
-    if (!WriteFile(static_cast<HANDLE>(file), bytes, count, &written, nullptr) || written != count)
-        ReportFileError(WriteFileErrorMessage);
+    WriteFile(static_cast<HANDLE>(file), bytes, count, &written, nullptr);
 }
 
 int GetTiffPageInfo(const char* documentPath, int page, PageInfo& info)

@@ -12,6 +12,7 @@
 #include "source/manager_notifications.h"
 #include "source/page_sequencing.h"
 #include "source/source_state.h"
+#include "source/transfer_state.h"
 #include "source/triplet_dispatch.h"
 #include "tests/windows/support/attached_core.h"
 #include "tests/windows/support/box_watcher.h"

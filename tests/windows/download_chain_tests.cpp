@@ -236,23 +236,95 @@ TEST_F(DownloadChainFlow, PagesRangeAcrossDocumentsDeletedAfterDownload)
     EXPECT_LT(secondFetched, secondDeleted) << requests;
 }
 
-// "Current page" with page 3 of the four-page document on show and the two-page document
-// chosen after it: page 3 goes out, then the next document is asked for page 3 too, which it
-// does not have: the page builder's message (a page that cannot be decoded is shown as a failed
-// download), and the batch ends with that one page.
-TEST_F(DownloadChainFlow, CurrentPageOnShowThenADocumentWithoutThatPage)
+// "Current page" with page 2 of the four-page document on show and every other document of the
+// Inbox chosen after it, "De&lete after download" on: page 2 of each document that has one, in
+// list order; the one-page documents send nothing, show nothing and are not deleted; the progress
+// window counts the two pages the batch really sends.
+TEST_F(DownloadChainFlow, CurrentPageAcrossDocumentsOfDifferentLengths)
+{
+    DeviceSimulator device({"--file-delay-ms", "1500"});
+    ASSERT_TRUE(device.started());
+    Install(device, 1013, 1024, 1019, true);
+    ProgramRun run = Acquire("click-item 1001 0\nsleep 2500\nsettext 1012 2\nsleep 2500\n"
+                             "select 1001 1\nselect 1001 2\nselect 1001 3\nsleep 300\n"
+                             "click 1007\n"
+                             "wait-dialog 1048 60000\nstate 1051\n"
+                             "wait-gone 120000\n",
+                             "--mech native");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    ExpectPages(run, {{FivetoEight, 2}, {TwoThree, 2}}, "--pixel-type bw");
+    EXPECT_EQ(0, Count(run.output, "script: box")) << run.output;
+    // The progress line counts the pages of the batch, whichever page it is at.
+    size_t progress = run.output.find("script: control 1051 enabled visible \"");
+    ASSERT_NE(std::string::npos, progress) << run.output;
+    std::string line = run.output.substr(progress, run.output.find_first_of("\r\n", progress) - progress);
+    EXPECT_TRUE(line == "script: control 1051 enabled visible \"1/2 transferring\"" ||
+                line == "script: control 1051 enabled visible \"2/2 transferring\"")
+        << line;
+    EXPECT_TRUE(LinesInOrder(run.output, {"pending after the page: -1", "pending after the page: 0",
+                                          "the source asks to be closed (MSG_CLOSEDSREQ)"}))
+        << run.output;
+    std::string requests = device.Requests();
+    EXPECT_EQ(2, Count(requests, "<COMMAND>DELETE</COMMAND>")) << requests;
+    EXPECT_NE(std::string::npos, requests.find("<DOCUMENTID>" + std::string(FivetoEight) + "</DOCUMENTID>"));
+    EXPECT_NE(std::string::npos, requests.find("<DOCUMENTID>" + std::string(TwoThree) + "</DOCUMENTID>"));
+    // The documents without a page 2 were never fetched.
+    EXPECT_EQ(std::string::npos, requests.find("GET /strage/" + std::string(PageFour) + ".tif")) << requests;
+    EXPECT_EQ(std::string::npos, requests.find("GET /strage/00001000.tif")) << requests;
+}
+
+// The application takes at most CAP_XFERCOUNT pages. With 1 over the four-page and the two-page
+// document: one page, nothing pending after it, nothing deleted. With 3 over the two-page and
+// the four-page document (oldest first): both pages of the first, which is deleted, and the first
+// page of the second, which is not (not every chosen page of it went out); the pending counts tell
+// the pages still to come.
+TEST_F(DownloadChainFlow, PageLimitEndsTheBatchAndKeepsUnfinishedDocuments)
 {
     DeviceSimulator device;
     ASSERT_TRUE(device.started());
-    Install(device, 1013, 1024, 1019, false);
-    ProgramRun run = Acquire("click-item 1001 0\nsleep 800\nsettext 1012 3\nsleep 800\nselect 1001 2\nsleep 300\n"
-                             "click 1007\n"
-                             "answer-box 1 120000\n"
+    Install(device, 1013, 1024, 1020, true);
+    ProgramRun run = Acquire("click-item 1001 0\nsleep 800\nclick-item 1001 2 ctrl\nsleep 500\n"
+                             "click 1007\nwait-gone 120000\n",
+                             "--mech memory --cap 0x0001=int16:1");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    ExpectPages(run, {{FivetoEight, 1}}, "--pixel-type bw");
+    EXPECT_EQ(1, Count(run.output, "pending after the page: "));
+    EXPECT_TRUE(HasLine(run.output, "pending after the page: 0")) << run.output;
+    EXPECT_TRUE(HasLine(run.output, "the source asks to be closed (MSG_CLOSEDSREQ)")) << run.output;
+    EXPECT_EQ(0, Count(device.Requests(), "<COMMAND>DELETE</COMMAND>")) << device.Requests();
+
+    DeleteFileA((work / "page001.bmp").c_str());
+    // The time column sorted the other way: the oldest first, so the two-page document (row 1)
+    // comes before the four-page one (row 3).
+    run = Acquire("click-column 1001 1\nsleep 500\nclick-item 1001 1\nsleep 800\nclick-item 1001 3 ctrl\n"
+                  "sleep 500\nclick 1007\nwait-gone 120000\n",
+                  "--mech file --cap 0x0001=int16:3");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    ExpectPages(run, {{TwoThree, 1}, {TwoThree, 2}, {FivetoEight, 1}}, "--pixel-type bw");
+    EXPECT_TRUE(LinesInOrder(run.output, {"pending after the page: 2", "pending after the page: 1",
+                                          "pending after the page: 0"}))
+        << run.output;
+    std::string requests = device.Requests();
+    EXPECT_EQ(1, Count(requests, "<COMMAND>DELETE</COMMAND>")) << requests;
+    EXPECT_NE(std::string::npos, requests.find("<DOCUMENTID>" + std::string(TwoThree) + "</DOCUMENTID>")) << requests;
+}
+
+// The device stops taking deletions in the middle of the batch: each failed deletion shows its
+// message once, and the batch goes on with every chosen document.
+TEST_F(DownloadChainFlow, AFailedDeletionDoesNotDropTheRestOfTheBatch)
+{
+    DeviceSimulator device({"--drop-deletes"});
+    ASSERT_TRUE(device.started());
+    Install(device, 1013, 1024, 1020, true);
+    ProgramRun run = Acquire(std::string(ChooseRowsOneAndTwo) + "click 1007\n"
+                             "answer-box 1 120000\nanswer-box 1 120000\n"
                              "wait-gone 120000\n",
                              "--mech native");
-    ExpectPages(run, {{FivetoEight, 3}}, "--pixel-type bw");
-    EXPECT_TRUE(HasLine(run.output, "script: box [Chain Orvel] Unable to download the file. (owner: none) -> 1")) << run.output;
-    EXPECT_EQ(1, Count(run.output, "script: box")) << run.output;
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    ExpectPages(run, {{PageFour, 1}, {TwoThree, 1}, {TwoThree, 2}}, "--pixel-type bw");
+    EXPECT_EQ(2, Count(run.output, "script: box [Chain Orvel] Unable to connect the scanner. (owner: none) -> 1"))
+        << run.output;
+    EXPECT_EQ(2, Count(run.output, "script: box")) << run.output;
     EXPECT_TRUE(HasLine(run.output, "the source asks to be closed (MSG_CLOSEDSREQ)")) << run.output;
 }
 

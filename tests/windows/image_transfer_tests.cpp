@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "device/config_store.h"
+#include "device/message_presentation.h"
 #include "device/storage_tables.h"
+#include "imaging/windows/page_bitmap_builder.h"
 #include "imaging/windows/page_file_store.h"
 #include "source/capability_negotiation.h"
 #include "source/capability_store.h"
@@ -24,16 +26,44 @@
 #include "source/manager_notifications.h"
 #include "source/page_sequencing.h"
 #include "source/source_state.h"
+#include "source/transfer_state.h"
 #include "source/triplet_dispatch.h"
 #include "tests/windows/support/attached_core.h"
 #include "tests/windows/support/box_watcher.h"
 #include "tests/windows/support/test_files.h"
-#include "window/download_chain.h"
+#include "window/options_panel.h"
 #include "window/progress_window.h"
 
 namespace {
 
 const char* const DriverName = "Transfer Test";
+
+// The batch as these tests run it, without a source window: every page comes from the document
+// in hand, converted to the transfer settings; no further document follows and nothing is deleted.
+int PrepareFromDocumentInHand(int page)
+{
+    if (CurrentDocumentPath[0] == '\0')
+        return 0;
+    ProgressTick();
+    PageBuildRequest request;
+    request.documentPath = CurrentDocumentPath;
+    request.page = page;
+    request.workDirectory = WorkDirectory;
+    request.convert = true;
+    request.conversion = TransferConversionSettings();
+    PageBuildResult built = BuildPageBitmap(request);
+    if (!built.built) {
+        PresentMessage(built.messageId);
+        return 0;
+    }
+    ProgressTick();
+    return 1;
+}
+
+void NoFurtherDocument() { CurrentDocumentPath[0] = '\0'; }
+
+const BatchSteps DocumentInHand = {PrepareFromDocumentInHand, NoFurtherDocument, nullptr, ProgressStep,
+                                   ProgressContinues};
 
 // The test documents of the native build, as Wine sees them.
 std::string DocumentsFolder()
@@ -181,8 +211,9 @@ protected:
         SetRangePageCount(last - first + 1);
         SetFeederEnabled(true);
         StartDocumentPages();
+        BeginBatch(DocumentInHand, total, -1);
         StartProgress(total);
-        ASSERT_EQ(1, PreparePage(first));
+        ASSERT_EQ(1, PrepareFromDocumentInHand(first));
         NotifyXferReady();
         ASSERT_EQ(StateXferReady, SourceState);
     }

@@ -7,6 +7,7 @@
 #include "device/message_presentation.h"
 #include "source/page_sequencing.h"
 #include "source/source_state.h"
+#include "source/transfer_state.h"
 #include "tests/windows/support/attached_core.h"
 #include "tests/windows/support/box_watcher.h"
 

@@ -1,6 +1,7 @@
-// The page builder on real TIFF documents (JBIG pages coded by JBIG-KIT, made by the test):
-// the page files it writes under each transfer setting, the options panel it asks for the paper,
-// and every failure with the box the user sees.
+// The page builder on real TIFF documents (JBIG pages coded by JBIG-KIT, made by the test),
+// without a source window: the page files it writes under each conversion it is given, every
+// failure with the message it hands back (it shows none itself), and the conversion the options
+// panel asks for.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -16,7 +17,6 @@ extern "C" {
 }
 
 #include "device/config_store.h"
-#include "device/message_presentation.h"
 #include "imaging/windows/page_bitmap_builder.h"
 #include "imaging/windows/page_file_io.h"
 #include "imaging/windows/page_file_store.h"
@@ -25,12 +25,10 @@ extern "C" {
 #include "tests/windows/support/attached_core.h"
 #include "tests/windows/support/box_watcher.h"
 #include "tests/windows/support/test_files.h"
-#include "window/browser_page.h"
+#include "window/browser_state.h"
 #include "window/options_panel.h"
 
 namespace {
-
-const char* const DownloadFailedText = "Unable to download the file.";
 
 // A bilevel page as JBIG codes it: rows of ceil(width / 8) bytes, 1 = black.
 struct Plane {
@@ -131,8 +129,8 @@ PageFile ReadPageFile(const std::string& path)
     return p;
 }
 
-// The part of the browser page the builder reads: the fixed size radios and the paper list,
-// whose items carry the string ids of the A4 family's entries.
+// The part of the browser page the options panel reads for the conversion: the fixed size radios
+// and the paper list, whose items carry the string ids of the A4 family's entries.
 class OptionsPanelWindow {
 public:
     OptionsPanelWindow()
@@ -188,27 +186,42 @@ protected:
 
     void ConvertTo(bool resolutionChange, float dpi, int pixelType)
     {
-        SetResolutionChangeRequested(resolutionChange);
-        SetXResolution(dpi);
-        SetYResolution(dpi);
-        SetPixelType(pixelType);
+        conversion.resolutionChange = resolutionChange;
+        conversion.targetXResolution = dpi;
+        conversion.targetYResolution = dpi;
+        conversion.pixelType = pixelType;
+    }
+    void FixedSize(bool on, int32_t width, int32_t height)
+    {
+        conversion.fixedSizeOn = on;
+        conversion.paperWidth = width;
+        conversion.paperHeight = height;
     }
 
-    // Builds the page and returns the boxes shown meanwhile.
-    std::vector<std::string> Build(const std::string& document, int page, bool convert, int expected,
-                                   PageInfo* info = nullptr)
+    // Builds the page in the work directory with the conversion when asked; returns the message
+    // handed back (NoBuildMessage when built). The builder shows nothing itself.
+    int Build(const std::string& document, int page, bool convert, int expected, PageInfo* info = nullptr)
     {
         BoxWatcher boxes;
-        EXPECT_EQ(expected, BuildPageBitmap(document.c_str(), page, convert, info));
-        EXPECT_EQ(NoPendingMessage, PendingMessageId);
-        return BoxTexts(boxes.Boxes());
+        PageBuildRequest request;
+        request.documentPath = document.c_str();
+        request.page = page;
+        request.workDirectory = WorkDirectory;
+        request.convert = convert;
+        request.conversion = conversion;
+        PageBuildResult result = BuildPageBitmap(request);
+        EXPECT_EQ(expected, result.built);
+        if (info && result.built)
+            *info = result.info;
+        EXPECT_TRUE(boxes.Boxes().empty());
+        return result.built ? NoBuildMessage : result.messageId;
     }
 
     std::string work;
+    ConversionSettings conversion;
 };
 
-const std::vector<std::string> NoBoxes;
-const std::vector<std::string> DownloadFailedBox = {DownloadFailedText};
+constexpr int Built = NoBuildMessage;
 
 }  // namespace
 
@@ -219,7 +232,7 @@ TEST_F(PageBuilder, WithoutConversionThePageIsWrittenAsDecoded)
     // The transfer settings do not matter without conversion.
     ConvertTo(true, 400, 1);
     PageInfo info;
-    EXPECT_EQ(NoBoxes, Build(document, 1, false, 1, &info));
+    EXPECT_EQ(Built, Build(document, 1, false, 1, &info));
     EXPECT_EQ(1728, info.width);
     EXPECT_EQ(2200, info.height);
     EXPECT_EQ(200, info.xResolution);
@@ -245,11 +258,11 @@ TEST_F(PageBuilder, WithoutConversionThePageIsWrittenAsDecoded)
 TEST_F(PageBuilder, NoChangeInBlackAndWhiteWritesTheDecodedPage)
 {
     std::string document = WriteDocument(work + "00000001.tif", {JbigPage(MarkedPage(1728, 1100), 200, 100)});
-    ASSERT_EQ(NoBoxes, Build(document, 1, false, 1));
+    ASSERT_EQ(Built, Build(document, 1, false, 1));
     std::string decoded = ReadFileText(CurrentPageFile);
     ConvertTo(false, 300, 0);
     PageInfo info;
-    EXPECT_EQ(NoBoxes, Build(document, 1, true, 1, &info));
+    EXPECT_EQ(Built, Build(document, 1, true, 1, &info));
     EXPECT_EQ(decoded, ReadFileText(CurrentPageFile));
     EXPECT_EQ(100, info.yResolution);
 }
@@ -260,7 +273,7 @@ TEST_F(PageBuilder, ResolutionChangeScalesThePage)
     std::string document = WriteDocument(work + "00000002.tif", {JbigPage(plane, 200, 200)});
     ConvertTo(true, 400, 0);
     PageInfo info;
-    ASSERT_EQ(NoBoxes, Build(document, 1, true, 1, &info));
+    ASSERT_EQ(Built, Build(document, 1, true, 1, &info));
     EXPECT_EQ(3456, info.width);
     EXPECT_EQ(4400, info.height);
     EXPECT_EQ(400, info.xResolution);
@@ -278,7 +291,7 @@ TEST_F(PageBuilder, ResolutionChangeScalesThePage)
     // A standard-resolution fax page to 200 dpi: the height doubles, the width stays.
     document = WriteDocument(work + "00000003.tif", {JbigPage(MarkedPage(1728, 1100), 200, 100)});
     ConvertTo(true, 200, 0);
-    ASSERT_EQ(NoBoxes, Build(document, 1, true, 1, &info));
+    ASSERT_EQ(Built, Build(document, 1, true, 1, &info));
     EXPECT_EQ(1728, info.width);
     EXPECT_EQ(2200, info.height);
     EXPECT_EQ(200, info.yResolution);
@@ -287,14 +300,13 @@ TEST_F(PageBuilder, ResolutionChangeScalesThePage)
 
 TEST_F(PageBuilder, FixedSizeCutsOrPadsThePage)
 {
-    OptionsPanelWindow panel;
-    panel.SetFixedSize(true, 0);   // A4, 826 by 1168
+    FixedSize(true, 826, 1168);  // A4
     ConvertTo(false, 200, 0);
     // Wider than A4 at 200 dpi and shorter: the right edge is cut, the bottom is white.
     const Plane wide = MarkedPage(1728, 2200);
     std::string document = WriteDocument(work + "00000004.tif", {JbigPage(wide, 200, 200)});
     PageInfo info;
-    ASSERT_EQ(NoBoxes, Build(document, 1, true, 1, &info));
+    ASSERT_EQ(Built, Build(document, 1, true, 1, &info));
     EXPECT_EQ(1652, info.width);
     EXPECT_EQ(2336, info.height);
     PageFile file = ReadPageFile(CurrentPageFile);
@@ -308,7 +320,7 @@ TEST_F(PageBuilder, FixedSizeCutsOrPadsThePage)
     const Plane small = MarkedPage(1000, 900);
     document = WriteDocument(work + "00000005.tif", {JbigPage(small, 300, 300)});
     ConvertTo(false, 300, 1);
-    ASSERT_EQ(NoBoxes, Build(document, 1, true, 1, &info));
+    ASSERT_EQ(Built, Build(document, 1, true, 1, &info));
     EXPECT_EQ(2478, info.width);
     EXPECT_EQ(3504, info.height);
     file = ReadPageFile(CurrentPageFile);
@@ -324,13 +336,13 @@ TEST_F(PageBuilder, GrayAndRgbRows)
     const Plane plane = MarkedPage(1001, 80);
     std::string document = WriteDocument(work + "00000006.tif", {JbigPage(plane, 200, 200)});
     ConvertTo(false, 200, 1);
-    ASSERT_EQ(NoBoxes, Build(document, 1, true, 1));
+    ASSERT_EQ(Built, Build(document, 1, true, 1));
     PageFile gray = ReadPageFile(CurrentPageFile);
     ASSERT_TRUE(gray.read);
     EXPECT_EQ(1078u, gray.offset);
     EXPECT_EQ(1004u, gray.stride);
     ConvertTo(false, 200, 2);
-    ASSERT_EQ(NoBoxes, Build(document, 1, true, 1));
+    ASSERT_EQ(Built, Build(document, 1, true, 1));
     PageFile rgb = ReadPageFile(CurrentPageFile);
     ASSERT_TRUE(rgb.read);
     EXPECT_EQ(54u, rgb.offset);
@@ -355,7 +367,7 @@ TEST_F(PageBuilder, PageNumberNamesThePageFile)
         pages.push_back(JbigPage(MarkedPage(100 + n, 60), 200, 200));
     std::string document = WriteDocument(work + "00001234.tif", pages);
     PageInfo info;
-    ASSERT_EQ(NoBoxes, Build(document, 12, false, 1, &info));
+    ASSERT_EQ(Built, Build(document, 12, false, 1, &info));
     EXPECT_EQ(112, info.width);
     EXPECT_EQ(work + "00001234.tif~012.bmp", CurrentPageFile);
     EXPECT_TRUE(FileExists(work + "00001234.tif~012.bmp"));
@@ -385,13 +397,24 @@ TEST_F(PageBuilder, PageInfoWithoutDecoding)
     EXPECT_EQ(std::vector<std::string>{"00000010.tif"}, FilesIn(work));
 }
 
-TEST_F(PageBuilder, OptionsPanelPaperSizes)
+TEST_F(PageBuilder, OptionsPanelPaperSizesAndTheTransferConversion)
 {
     int width = -1, height = -1;
     EXPECT_FALSE(FixedSizeOn());
     FixedSizeDimensions(width, height);
     EXPECT_EQ(0, width);
     EXPECT_EQ(0, height);
+    // Without a page: the capabilities' resolution and pixel type, no fixed size.
+    SetResolutionChangeRequested(true);
+    SetXResolution(300);
+    SetYResolution(400);
+    SetPixelType(1);
+    ConversionSettings settings = TransferConversionSettings();
+    EXPECT_TRUE(settings.resolutionChange);
+    EXPECT_EQ(300, settings.targetXResolution);
+    EXPECT_EQ(400, settings.targetYResolution);
+    EXPECT_EQ(1, settings.pixelType);
+    EXPECT_FALSE(settings.fixedSizeOn);
 
     OptionsPanelWindow panel;
     const struct {
@@ -405,56 +428,60 @@ TEST_F(PageBuilder, OptionsPanelPaperSizes)
         EXPECT_EQ(paper.width, width) << paper.index;
         EXPECT_EQ(paper.height, height) << paper.index;
     }
+    panel.SetFixedSize(true, 2);
+    settings = TransferConversionSettings();
+    EXPECT_TRUE(settings.fixedSizeOn);
+    EXPECT_EQ(826, settings.paperWidth);
+    EXPECT_EQ(1300, settings.paperHeight);
     panel.SetFixedSize(false, 0);
     EXPECT_FALSE(FixedSizeOn());
+    EXPECT_FALSE(TransferConversionSettings().fixedSizeOn);
 }
 
 TEST_F(PageBuilder, FailuresAreReported)
 {
     // An empty path fails without a word.
-    EXPECT_EQ(NoBoxes, Build("", 1, true, 0));
+    EXPECT_EQ(NoBuildMessage, Build("", 1, true, 0));
     // 335: the document is not there.
-    EXPECT_EQ(DownloadFailedBox, Build(work + "missing.tif", 1, true, 0));
+    EXPECT_EQ(335, Build(work + "missing.tif", 1, true, 0));
 
     std::string document = WriteDocument(work + "00000007.tif", {JbigPage(MarkedPage(300, 200), 200, 200)});
     // 333: no temporary file in a work directory that is gone.
     strcpy(WorkDirectory, (work + "gone\\").c_str());
-    EXPECT_EQ(DownloadFailedBox, Build(document, 1, false, 0));
+    EXPECT_EQ(333, Build(document, 1, false, 0));
     // 333 too without a work directory: no temporary file in whatever folder is current.
     WorkDirectory[0] = '\0';
     char current[MAX_PATH];
     GetCurrentDirectoryA(sizeof current, current);
     std::vector<std::string> before = FilesIn(std::string(current) + "\\");
-    EXPECT_EQ(DownloadFailedBox, Build(document, 1, false, 0));
+    EXPECT_EQ(333, Build(document, 1, false, 0));
     EXPECT_EQ(before, FilesIn(std::string(current) + "\\"));
     strcpy(WorkDirectory, work.c_str());
     EXPECT_TRUE(FileExists(document));
 
     // 334: the conversion fails (fixed size on, no paper chosen); nothing is written.
-    {
-        OptionsPanelWindow panel;
-        panel.SetFixedSize(true, -1);
-        EXPECT_EQ(DownloadFailedBox, Build(document, 1, true, 0));
-    }
+    FixedSize(true, 0, 0);
+    EXPECT_EQ(334, Build(document, 1, true, 0));
+    FixedSize(false, 0, 0);
     EXPECT_FALSE(FileExists(document + "~001.bmp"));
 
     // 334: the page file cannot be written; no page is current any more.
-    ASSERT_EQ(NoBoxes, Build(document, 1, false, 1));
+    ASSERT_EQ(Built, Build(document, 1, false, 1));
     std::string page = document + "~001.bmp";
     ASSERT_EQ(page, CurrentPageFile);
     DeleteFileA(page.c_str());
     ASSERT_TRUE(CreateDirectoryA(page.c_str(), nullptr));
-    EXPECT_EQ(DownloadFailedBox, Build(document, 1, false, 0));
+    EXPECT_EQ(334, Build(document, 1, false, 0));
     EXPECT_STREQ("", CurrentPageFile);
     RemoveDirectoryA(page.c_str());
 
     // 337: no such page; the document is deleted so that it is fetched again.
-    EXPECT_EQ(DownloadFailedBox, Build(document, 2, false, 0));
+    EXPECT_EQ(337, Build(document, 2, false, 0));
     EXPECT_FALSE(FileExists(document));
     // 337: not a TIFF file.
     std::string text = work + "00000008.tif";
     WriteFileText(text, "this is not a TIFF document");
-    EXPECT_EQ(DownloadFailedBox, Build(text, 1, true, 0));
+    EXPECT_EQ(337, Build(text, 1, true, 0));
     EXPECT_FALSE(FileExists(text));
     // No "Bit" file is left behind on any of these paths.
     EXPECT_EQ(std::vector<std::string>{}, FilesIn(work));
@@ -466,15 +493,15 @@ TEST_F(PageBuilder, DISABLED_FullDiskFailuresAreReported)
 {
     // 336: the decoded page (1.3 MB) cannot all be written to the temporary file.
     std::string tall = WriteDocument(work + "00000009.tif", {JbigPage(MarkedPage(1728, 6000), 200, 200)});
-    EXPECT_EQ(DownloadFailedBox, Build(tall, 1, false, 0));
+    EXPECT_EQ(336, Build(tall, 1, false, 0));
     EXPECT_TRUE(FileExists(tall));
     EXPECT_EQ(std::vector<std::string>{"00000009.tif"}, FilesIn(work));
 
     // 334: the converted page (45 MB) cannot be written; the partial file is deleted.
     std::string document = WriteDocument(work + "0000000A.tif", {JbigPage(MarkedPage(1728, 2200), 200, 200)});
-    ASSERT_EQ(NoBoxes, Build(document, 1, false, 1));
+    ASSERT_EQ(Built, Build(document, 1, false, 1));
     ConvertTo(true, 400, 2);
-    EXPECT_EQ(DownloadFailedBox, Build(document, 1, true, 0));
+    EXPECT_EQ(334, Build(document, 1, true, 0));
     EXPECT_STREQ("", CurrentPageFile);
     EXPECT_FALSE(FileExists(document + "~001.bmp"));
 }

@@ -17,7 +17,6 @@
 #include "tests/windows/support/device_simulator.h"
 #include "tests/windows/support/test_files.h"
 #include "tests/windows/support/wait_window_clicker.h"
-#include "window/browser_page.h"
 
 namespace {
 
@@ -40,68 +39,6 @@ void SetUsers(std::initializer_list<std::pair<const char*, int>> users)
     }
 }
 
-// A stand-in for the browser page: the folder tree and the document list with their ids.
-struct TestPage {
-    HWND window = nullptr;
-    HWND tree = nullptr;
-    HWND list = nullptr;
-
-    TestPage()
-    {
-        window = CreateWindowA("STATIC", "page", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 300, nullptr, nullptr,
-                               nullptr, nullptr);
-        tree = CreateWindowA(WC_TREEVIEWA, "", WS_CHILD | WS_VISIBLE | TVS_HASLINES, 0, 0, 200, 300, window,
-                             reinterpret_cast<HMENU>(FolderTreeId), nullptr, nullptr);
-        list = CreateWindowA(WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_REPORT, 200, 0, 200, 300, window,
-                             reinterpret_cast<HMENU>(DocumentListId), nullptr, nullptr);
-        LVCOLUMNA column{};
-        column.mask = LVCF_TEXT | LVCF_WIDTH;
-        column.cx = 100;
-        column.pszText = const_cast<char*>("Subject");
-        SendMessageA(list, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&column));
-        BrowserState.page = window;
-    }
-    ~TestPage()
-    {
-        BrowserState.page = nullptr;
-        DestroyWindow(window);
-    }
-
-    int TreeCount() const { return static_cast<int>(SendMessageA(tree, TVM_GETCOUNT, 0, 0)); }
-    std::string ItemText(HTREEITEM item) const
-    {
-        char text[64] = {};
-        TVITEMA data{};
-        data.mask = TVIF_TEXT | TVIF_HANDLE;
-        data.hItem = item;
-        data.pszText = text;
-        data.cchTextMax = sizeof text;
-        SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&data));
-        return text;
-    }
-    void AddTreeItem(const char* text)
-    {
-        TVINSERTSTRUCTA insert{};
-        insert.hParent = TVI_ROOT;
-        insert.hInsertAfter = TVI_LAST;
-        insert.item.mask = TVIF_TEXT;
-        insert.item.pszText = const_cast<char*>(text);
-        SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert));
-    }
-    void AddSelectedRows(int count)
-    {
-        for (int i = 0; i < count; ++i) {
-            LVITEMA item{};
-            item.mask = LVIF_TEXT | LVIF_STATE;
-            item.iItem = i;
-            item.pszText = const_cast<char*>("row");
-            item.state = item.stateMask = LVIS_SELECTED;
-            SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
-        }
-    }
-    int SelectedRows() const { return static_cast<int>(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0)); }
-};
-
 class StorageCommands : public ::testing::Test {
 protected:
     void SetUp() override
@@ -119,7 +56,6 @@ protected:
         UserHandle = 0;
         LogonPassword[0] = SelectedUser[0] = '\0';
         WorkDirectory[0] = CurrentDocumentPath[0] = '\0';
-        BrowserState = BrowserPageState();
     }
     void TearDown() override
     {
@@ -203,20 +139,17 @@ TEST(FindUserHandle, MatchesTheFirstThreeBytesOfAUserEntry)
     EXPECT_EQ(0, FindUserHandle("001:Alice Archer"));
 }
 
-TEST_F(StorageCommands, WithoutAnAddressNothingIsSentOrShownButTheTreeIsEmptied)
+TEST_F(StorageCommands, WithoutAnAddressNothingIsSentOrShown)
 {
     DeviceSimulator device;
     ASSERT_TRUE(device.started());
     SetRegistryString(HKEY_LOCAL_MACHINE, CommonPath, "HttpPort", std::to_string(device.port()));
     ASSERT_TRUE(CreateWorkDirectory());
-    TestPage page;
-    page.AddTreeItem("stale folder");
     LogOn(1);
     FolderCount = 1;
 
     EXPECT_EQ(0, GetUserIds());
     EXPECT_EQ(0, ListFolders());
-    EXPECT_EQ(0, page.TreeCount());
     EXPECT_EQ(-1, FolderCount);
     FolderCount = 1;
     EXPECT_EQ(0, ListDocuments(0));
@@ -334,45 +267,14 @@ TEST_F(StorageCommands, FolderListCarriesThePasswordOnlyWhenOneWasEntered)
     EXPECT_EQ(std::vector<std::string>{"Authentication failed.(Error Code:807)"}, Shown());
 }
 
-TEST_F(StorageCommands, FolderTreeIsRefilledFromTheTable)
-{
-    DeviceSimulator device;
-    PointAt(device);
-    TestPage page;
-    page.AddTreeItem("stale folder");
-    LogOn(1);
-    ASSERT_EQ(1, ListFolders());
-    ASSERT_EQ(2, page.TreeCount());
-    HTREEITEM first = reinterpret_cast<HTREEITEM>(SendMessageA(page.tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
-    EXPECT_EQ(first, FolderTable[0].treeItem);
-    EXPECT_EQ("Inbox", page.ItemText(FolderTable[0].treeItem));
-    EXPECT_EQ("Scans", page.ItemText(FolderTable[1].treeItem));
-    TVITEMA item{};
-    item.mask = TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN | TVIF_HANDLE;
-    item.hItem = FolderTable[1].treeItem;
-    SendMessageA(page.tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-    EXPECT_EQ(BrowserState.folderImage, item.iImage);
-    EXPECT_EQ(BrowserState.openFolderImage, item.iSelectedImage);
-    EXPECT_EQ(0, item.cChildren);
-    EXPECT_EQ(page.tree, GetFocus());
-
-    // A failed listing leaves the tree empty.
-    LogOn(1, "wrong");
-    EXPECT_EQ(0, ListFolders());
-    EXPECT_EQ(0, page.TreeCount());
-    Shown();
-}
-
 TEST_F(StorageCommands, HundredFiftyFoldersFillAHundred)
 {
     DeviceSimulator device({"--extra-folders", "148"});
     PointAt(device);
-    TestPage page;
     LogOn(1);
     ASSERT_EQ(1, ListFolders());
     EXPECT_EQ(100, FolderCount);
     EXPECT_STREQ("Folder 098", FolderTable[99].folderName);
-    EXPECT_EQ(100, page.TreeCount());
     EXPECT_EQ(none, Shown());
 }
 
@@ -502,20 +404,15 @@ TEST_F(StorageCommands, RecordsBeforeAFailureCodeStayAndAnswersWithoutCodeAreWal
     EXPECT_EQ(none, Shown());
 }
 
-TEST_F(StorageCommands, FailedRequestsShowUnableToConnectAndDeselectTheDocuments)
+TEST_F(StorageCommands, FailedRequestsShowUnableToConnect)
 {
     DeviceSimulator device;
     PointAt(device);
     device.Stop();
-    TestPage page;
-    page.AddSelectedRows(3);
-    BrowserState.CurrentItem = 1;
     LogOn(1);
     FolderCount = 1;
     EXPECT_EQ(0, ListDocuments(0));
     EXPECT_EQ(-1, DocumentCount);
-    EXPECT_EQ(-1, BrowserState.CurrentItem);
-    EXPECT_EQ(0, page.SelectedRows());
     EXPECT_EQ(std::vector<std::string>{Connect329}, Shown());
 
     // A failed user list still logs on whoever the saved entry names: here nobody.

@@ -466,6 +466,7 @@ bool EndPage(TW_UINT16& count)
         return false;
     }
     count = pending.Count;
+    Say("pending after the page: %d", int(TW_INT16(count)));
     if (count == 0)
         Run.transferReady = false;
     return true;

@@ -490,6 +490,9 @@ void ServeProbe(Server& server, int socket)
 void ServeCommand(Server& server, int socket, const Request& request)
 {
     const Faults& faults = server.settings.faults;
+    // A device that has stopped taking deletions: the connection closes, nothing is deleted.
+    if (faults.dropDeletes && request.body.find("<COMMAND>DELETE</COMMAND>") != std::string::npos)
+        return;
     CommandAnswer answer = RunCommand(server.storage, request.body);
     Sleep(faults.delayMs);
     if (faults.dropCommands)

@@ -10,6 +10,7 @@ struct Faults {
     int delayMs = 0;          // before every command answer
     int fileDelayMs = 0;      // before every file answer
     bool dropCommands = false;
+    bool dropDeletes = false;  // a DELETE command is neither carried out nor answered
     bool dropFiles = false;
     bool cutFiles = false;    // announce the whole file, send half of it, close
     int refuseAfter = -1;     // stop listening after this many requests

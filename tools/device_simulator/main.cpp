@@ -24,6 +24,7 @@ const char Usage[] =
     "  --extra-documents N    put N more documents into every user's first folder\n"
     "  --delay-ms N           wait N ms before every command answer\n"
     "  --file-delay-ms N      wait N ms before every file answer\n"
+    "  --drop-deletes         close the connection on every DELETE command, deleting nothing\n"
     "  --drop-commands        close command connections without an answer\n"
     "  --drop-files           close file connections without an answer\n"
     "  --cut-files            announce the whole file, send half, close\n"
@@ -96,6 +97,7 @@ int main(int argc, char** argv)
         else if (option == "--delay-ms") ok = takeNumber(faults.delayMs);
         else if (option == "--file-delay-ms") ok = takeNumber(faults.fileDelayMs);
         else if (option == "--drop-commands") faults.dropCommands = true;
+        else if (option == "--drop-deletes") faults.dropDeletes = true;
         else if (option == "--drop-files") faults.dropFiles = true;
         else if (option == "--cut-files") faults.cutFiles = true;
         else if (option == "--refuse-after") ok = takeNumber(faults.refuseAfter);
