@@ -15,9 +15,7 @@
 #include <vector>
 
 #include "device/config_store.h"
-#include "device/message_presentation.h"
 #include "device/storage_tables.h"
-#include "imaging/windows/page_bitmap_builder.h"
 #include "imaging/windows/page_file_store.h"
 #include "source/capability_negotiation.h"
 #include "source/capability_store.h"
@@ -31,7 +29,7 @@
 #include "tests/windows/support/attached_core.h"
 #include "tests/windows/support/box_watcher.h"
 #include "tests/windows/support/test_files.h"
-#include "window/options_panel.h"
+#include "window/download_chain.h"
 #include "window/progress_window.h"
 
 namespace {
@@ -45,17 +43,8 @@ int PrepareFromDocumentInHand(int page)
     if (CurrentDocumentPath[0] == '\0')
         return 0;
     ProgressTick();
-    PageBuildRequest request;
-    request.documentPath = CurrentDocumentPath;
-    request.page = page;
-    request.workDirectory = WorkDirectory;
-    request.convert = true;
-    request.conversion = TransferConversionSettings();
-    PageBuildResult built = BuildPageBitmap(request);
-    if (!built.built) {
-        PresentMessage(built.messageId);
+    if (!BuildTransferPage(page))
         return 0;
-    }
     ProgressTick();
     return 1;
 }
