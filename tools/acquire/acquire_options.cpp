@@ -173,6 +173,10 @@ bool ParseValueOption(const std::string& name, const char* value, AcquireOptions
         if (!ParseInteger(value, 1, 0x7FFFFFFF, number))
             return Fail(error, "--buffer takes a size in bytes");
         options.bufferSize = TW_UINT32(number);
+    } else if (name == "--page-delay-ms") {
+        if (!ParseInteger(value, 0, 600000, number))
+            return Fail(error, "--page-delay-ms takes milliseconds");
+        options.pageDelayMs = int(number);
     } else if (name == "--resolution") {
         CapabilitySetting x{ICAP_XRESOLUTION, TWTY_FIX32, 0, std::string("resolution ") + value};
         if (!ParseFix32(value, x.item) || strtod(value, nullptr) <= 0)
@@ -248,6 +252,7 @@ void PrintUsage()
         "                       TWAIN_32.DLL on x86)\n"
         "  --mech MECHANISM     native, file or memory (default native)\n"
         "  --buffer BYTES       memory transfer buffer (default: the source's preferred size)\n"
+        "  --page-delay-ms N    wait N ms after each page before ending it, as a slow application\n"
         "  --resolution DPI     ICAP_XRESOLUTION and ICAP_YRESOLUTION\n"
         "  --pixel-type TYPE    ICAP_PIXELTYPE: bw, gray, rgb or a number\n"
         "  --cap ID=[TYPE:]VALUE  any capability as a one value; TYPE is int8, int16, int32,\n"

@@ -21,6 +21,7 @@ struct AcquireOptions {
     std::string manager;  // the manager library's name; empty: the architecture's own
     Mechanism mechanism = Mechanism::Native;
     TW_UINT32 bufferSize = 0;  // memory transfer buffer; 0: the source's preferred size
+    int pageDelayMs = 0;       // a slow application: the wait after each page before MSG_ENDXFER
     std::vector<CapabilitySetting> capabilities;
     std::string outputFolder = ".";
     int timeLimitSeconds = 60;

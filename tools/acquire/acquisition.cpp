@@ -534,6 +534,8 @@ void TransferPages()
             ++Run.pagesWritten;
             PrintPage(number, info, path);
         }
+        if (Run.options->pageDelayMs > 0)
+            Sleep(DWORD(Run.options->pageDelayMs));
         if (!EndPage(pending))
             return;
         if (outcome == PageOutcome::Broken) {
