@@ -346,6 +346,7 @@ void SetPixelType(int pixelType) { Cells16[PixelType].current[0] = static_cast<T
 bool GetFeederEnabled() { return Cells16[FeederEnabled].current[0] != 0; }
 void SetFeederEnabled(bool enabled) { Cells16[FeederEnabled].current[0] = enabled ? 1 : 0; }
 int GetXferCount() { return static_cast<TW_INT16>(Cells16[XferCount].current[0]); }
+int GetUnits() { return Cells16[Units].current[0]; }
 float GetPhysicalWidth() { return CellsFloat[PhysicalWidth].current[0]; }
 float GetPhysicalHeight() { return CellsFloat[PhysicalHeight].current[0]; }
 bool GetResolutionChangeRequested() { return ResolutionChangeRequested; }

@@ -56,6 +56,8 @@ bool GetFeederEnabled();
 void SetFeederEnabled(bool enabled);
 // Current CAP_XFERCOUNT: the most pages the application takes in a batch; -1 for any number.
 int GetXferCount();
+// Current ICAP_UNITS (TWUN_INCHES, TWUN_CENTIMETERS or TWUN_PIXELS).
+int GetUnits();
 float GetPhysicalWidth();
 float GetPhysicalHeight();
 bool GetResolutionChangeRequested();

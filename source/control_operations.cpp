@@ -38,6 +38,21 @@ TW_UINT16 OpenSource(pTW_IDENTITY origin, TW_IDENTITY* identity)
     return TWRC_SUCCESS;
 }
 
+// A batch still under way ends with the window that started it: nothing stays pending for the
+// next enable, and the next batch's first strip starts at its page's top row.
+void EndBatchWithTheWindow()
+{
+    ClearPagesPending();
+    ResetMemoryTransferCounters();
+}
+
+// Every enable starts afresh: a close requested in an earlier enable (or an earlier open while the
+// module stayed loaded) must not hide this window. Only this enable's own start-up may hide it.
+void BeginEnable()
+{
+    CloseRequested = false;
+}
+
 // Takes the source window down and gives the application its window back. A batch still under
 // way ends with it: its progress window goes, and the page file open for strips is let go so
 // that the work directory can be removed with the window.
@@ -45,6 +60,7 @@ void DestroySourceWindow()
 {
     StopProgress();
     LetGoOfPage();
+    EndBatchWithTheWindow();
     if (SourceWindow) {
         HWND window = SourceWindow;
         SourceWindow = nullptr;
@@ -77,6 +93,7 @@ TW_UINT16 EnableSource(TW_USERINTERFACE* userInterface)
     // Never two windows: one left from an earlier enable goes first.
     if (SourceWindow)
         DestroySourceWindow();
+    BeginEnable();
     ParentWindow = static_cast<HWND>(userInterface->hParent);
     EnableParent(false);
     HWND window = CreateSourceWindow();

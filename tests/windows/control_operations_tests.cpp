@@ -248,14 +248,28 @@ TEST_F(ControlOperations, TheDesktopWindowAsParentIsNeverDisabled)
     EXPECT_TRUE(IsWindowEnabled(GetDesktopWindow()));
 }
 
-TEST_F(ControlOperations, AfterACloseRequestTheWindowIsCreatedButNotShown)
+// A close requested before this enable (an earlier window, an earlier batch) hides nothing; a
+// close requested by the window's own start-up (no work folder can be made) leaves the window
+// created but not shown.
+TEST_F(ControlOperations, OnlyTheEnablesOwnCloseRequestKeepsTheWindowHidden)
 {
     ASSERT_EQ(TWRC_SUCCESS, Open());
     NotifyCloseDsReq();
     TW_USERINTERFACE ui{TRUE, FALSE, nullptr};
     ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui));
     ASSERT_NE(nullptr, SourceWindow);
+    EXPECT_TRUE(IsWindowVisible(SourceWindow));
+    EXPECT_FALSE(CloseRequested);
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui));
+
+    char saved[MAX_PATH] = "";
+    GetEnvironmentVariableA("TMP", saved, sizeof saved);
+    SetEnvironmentVariableA("TMP", "C:\\no such folder\\");
+    EXPECT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui));
+    SetEnvironmentVariableA("TMP", saved[0] ? saved : nullptr);
+    ASSERT_NE(nullptr, SourceWindow);
     EXPECT_FALSE(IsWindowVisible(SourceWindow));
+    EXPECT_TRUE(CloseRequested);
     EXPECT_EQ(StateEnabled, SourceState);
 }
 

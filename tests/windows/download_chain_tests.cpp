@@ -442,7 +442,8 @@ TEST_F(DownloadChainFlow, AFailedDeletionDoesNotDropTheRestOfTheBatch)
 
 // Cancel in the progress window during "All" of the eight-page document: the page under way
 // completes, then nothing is pending and the source asks to be closed; every page that arrived
-// is whole and right, in order from page 1.
+// is whole and right, in order from page 1. The application takes its time over each page, so
+// that the cancel lands in the middle of the batch however busy the machine is.
 TEST_F(DownloadChainFlow, CancelInTheProgressWindow)
 {
     DeviceSimulator device({"--file-delay-ms", "0"});
@@ -453,7 +454,7 @@ TEST_F(DownloadChainFlow, CancelInTheProgressWindow)
                              "wait-dialog 1048 60000\n"
                              "click 2\n"
                              "wait-gone 120000\n",
-                             "--mech memory");
+                             "--mech memory --page-delay-ms 400");
     EXPECT_EQ(0u, run.exitCode) << run.output;
     int pages = Count(run.output, " transfer -> ");
     EXPECT_GE(pages, 1) << run.output;

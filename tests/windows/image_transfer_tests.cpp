@@ -402,6 +402,74 @@ TEST_F(ImageTransfer, ThePageIsDescribedAsItsFileSays)
     EXPECT_EQ(4u, layout.PageNumber);
 }
 
+// The layout and the resolutions in each unit the application may choose: before a page, the
+// physical size (in pixels at the resolution asked for); for a portrait page and a landscape
+// page of half the vertical resolution, the page's own size and resolution; the default layout
+// stays the physical size while a page is ready.
+TEST_F(ImageTransfer, LayoutAndResolutionInEveryUnit)
+{
+    auto setUnits = [&](TW_UINT16 units) {
+        TW_UINT16 item = units;
+        TW_CAPABILITY capability{ICAP_UNITS, TWON_ONEVALUE, nullptr};
+        ASSERT_EQ(TWCC_SUCCESS, BuildOneValue(&capability, TWTY_UINT16, &item));
+        ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_CAPABILITY, MSG_SET, &capability));
+        GlobalFree(capability.hContainer);
+    };
+    auto layoutOf = [&](TW_UINT16 message) {
+        TW_IMAGELAYOUT layout{};
+        EXPECT_EQ(TWRC_SUCCESS, Call(DG_IMAGE, DAT_IMAGELAYOUT, message, &layout));
+        EXPECT_EQ(0.0f, FromFix32(layout.Frame.Left));
+        EXPECT_EQ(0.0f, FromFix32(layout.Frame.Top));
+        return std::pair<double, double>(FromFix32(layout.Frame.Right), FromFix32(layout.Frame.Bottom));
+    };
+    auto page = [&](int width, int height, int xDpi, int yDpi) {
+        std::vector<uint8_t> rows(size_t((width + 31) / 32 * 4) * height, 0xFF);
+        std::string path = work + "shape.bmp";
+        ASSERT_EQ(1, WritePageBitmapFile(path.c_str(), rows.data(), width, height, xDpi, yDpi, 0));
+        ASSERT_EQ(1, SelectPageFile(path.c_str()));
+    };
+    const double fix = 1.0 / 32768;
+    const struct {
+        TW_UINT16 units;
+        double perInch;       // lengths: inches times this (pixels: times the resolution)
+        double resolution;    // pixels per unit at 200 dpi
+        bool pixels;
+    } units[] = {{TWUN_INCHES, 1, 200, false}, {TWUN_CENTIMETERS, 2.54, 200 / 2.54, false}, {TWUN_PIXELS, 0, 1, true}};
+    for (const auto& u : units) {
+        SCOPED_TRACE("units " + std::to_string(u.units));
+        setUnits(u.units);
+        auto length = [&](double inches, double dpi) { return u.pixels ? inches * dpi : inches * u.perInch; };
+
+        SourceState = StateOpen;
+        memset(&CurrentPageHeader, 0, sizeof CurrentPageHeader);
+        auto frame = layoutOf(MSG_GET);
+        EXPECT_NEAR(length(8.64, 200), frame.first, fix);
+        EXPECT_NEAR(length(11.0, 200), frame.second, fix);
+
+        SourceState = StateXferReady;
+        page(1728, 2376, 200, 200);
+        frame = layoutOf(MSG_GETCURRENT);
+        EXPECT_NEAR(u.pixels ? 1728 : length(8.64, 200), frame.first, fix);
+        EXPECT_NEAR(u.pixels ? 2376 : length(11.88, 200), frame.second, fix);
+        TW_IMAGEINFO info = Info();
+        EXPECT_NEAR(u.resolution, FromFix32(info.XResolution), fix);
+        EXPECT_NEAR(u.resolution, FromFix32(info.YResolution), fix);
+
+        page(2376, 864, 200, 100);
+        SourceState = StateTransferring;
+        frame = layoutOf(MSG_GET);
+        EXPECT_NEAR(u.pixels ? 2376 : length(11.88, 200), frame.first, fix);
+        EXPECT_NEAR(u.pixels ? 864 : length(8.64, 100), frame.second, fix);
+        SourceState = StateXferReady;
+        info = Info();
+        EXPECT_NEAR(u.resolution, FromFix32(info.XResolution), fix);
+        EXPECT_NEAR(u.pixels ? 1 : u.resolution / 2, FromFix32(info.YResolution), fix);
+        frame = layoutOf(MSG_GETDEFAULT);
+        EXPECT_NEAR(length(8.64, 200), frame.first, fix);
+        EXPECT_NEAR(length(11.0, 200), frame.second, fix);
+    }
+}
+
 // Three pages of three codings, all of them by native transfer in black and white: each DIB is
 // the reference decode of its page, bottom row first; the progress window counts and the last
 // end of transfer reports nothing pending and asks to be closed.
@@ -728,6 +796,20 @@ TEST_F(ImageTransfer, DisablingInTheMiddleOfAPageEndsItsWindowAndLetsItsFileGo)
     EXPECT_EQ(nullptr, ProgressState.Thread);
     EXPECT_EQ(nullptr, ProgressState.Window);
     EXPECT_TRUE(DeleteFileA(PageFile(1).c_str()));
+
+    // The batch ended with the window: nothing is pending for the next enable, and the next
+    // batch's first strip starts at the top of its page.
+    TW_PENDINGXFERS pending{};
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending));
+    EXPECT_EQ(0, pending.Count);
+    SourceState = StateEnabled;
+    StartBatch(1, 3, 3);
+    strip = TW_IMAGEMEMXFER{};
+    strip.Memory = {TWMF_APPOWNS | TWMF_POINTER, TW_UINT32(buffer.size()), buffer.data()};
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &strip));
+    EXPECT_EQ(0u, strip.YOffset);
+    EXPECT_LT(0u, strip.Rows);
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, nullptr));
 }
 
 // A later page that cannot be built ends the document with the page builder's message; what
