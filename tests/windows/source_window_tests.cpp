@@ -4,6 +4,9 @@
 // of the display beside the test executable.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <wincrypt.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -64,12 +67,13 @@ protected:
     void SetAddress(const std::string& address) { SetRegistryString(HKEY_CURRENT_USER, CommonPath(), "Server Address", address); }
     void SetPort(int port) { SetRegistryString(HKEY_LOCAL_MACHINE, CommonPath(), "HttpPort", std::to_string(port)); }
 
-    // The saved options with a logon, as "&Save" would leave them.
-    void SaveLogon(const std::string& user, const std::string& password)
+    // The saved options with a logon, as "&Save" would leave them (page range "Current page"
+    // unless another is given).
+    void SaveLogon(const std::string& user, const std::string& password, int pageRangeChoice = 1019)
     {
         StorageSettingsRecord record{};
         record.resolutionChoice = 1024;
-        record.pageRangeChoice = 1019;
+        record.pageRangeChoice = pageRangeChoice;
         record.pixelTypeChoice = 1013;
         record.sortColumn = 1;
         strncpy(record.selectedUser, user.c_str(), sizeof record.selectedUser - 1);
@@ -95,6 +99,32 @@ protected:
                     size == sizeof record;
         RegCloseKey(key);
         return read;
+    }
+
+    // Every value under the saved options' key, by name.
+    std::vector<std::pair<std::string, std::string>> SettingsValues()
+    {
+        std::vector<std::pair<std::string, std::string>> values;
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsPath().c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return values;
+        for (DWORD i = 0;; ++i) {
+            char name[256];
+            BYTE data[8192];
+            DWORD nameSize = sizeof name, dataSize = sizeof data;
+            if (RegEnumValueA(key, i, name, &nameSize, nullptr, nullptr, data, &dataSize) != ERROR_SUCCESS)
+                break;
+            values.emplace_back(name, std::string(reinterpret_cast<char*>(data), dataSize));
+        }
+        RegCloseKey(key);
+        return values;
+    }
+    void SetSettingsValue(const char* name, const std::string& bytes)
+    {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, SettingsPath().c_str(), 0, KEY_ALL_ACCESS, &key));
+        RegSetValueExA(key, name, 0, REG_BINARY, reinterpret_cast<const BYTE*>(bytes.data()), DWORD(bytes.size()));
+        RegCloseKey(key);
     }
 
     // The script line that keeps a picture of the display as this test's artefact.
@@ -319,6 +349,89 @@ TEST_F(SourceWindowFlow, WrongPasswordThenRightOneAndSwitchingUsers)
     EXPECT_EQ(1, Count(requests, "<PASSWORD>wrong</PASSWORD>"));
     EXPECT_EQ(1, Count(requests, "<PASSWORD>nope</PASSWORD>"));
     EXPECT_LE(1, Count(requests, "<PASSWORD>secret</PASSWORD>"));
+}
+
+// The saved password across versions of the record: a record saved the old way (the password
+// inverted in it) logs on and is rewritten at the next save with the password protected beside
+// it, neither plain nor inverted anywhere under the key; the protected password logs on by
+// itself; a protected value this user cannot unprotect counts as no saved password, so the
+// device refuses the logon and the dialog asks; "Defaul&t" leaves no protected value behind.
+TEST_F(SourceWindowFlow, SavedPasswordIsProtectedAndAnUnreadableOneAsksAgain)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install();
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    SaveLogon("002:Bob Baker", "secret");
+    const std::string connected = std::string(WaitForWindow) + "tree 1000\n";
+
+    ProgramRun old = Acquire(connected + "click 1014\nsleep 200\nclick 1031\nsleep 300\nstate 1031\nclick 2\n");
+    EXPECT_EQ(0u, old.exitCode) << old.output;
+    EXPECT_TRUE(LinesInOrder(old.output, {"script: folder Fax [selected]",
+                                          "script: control 1031 disabled visible \"&Save\"", "source closed"}))
+        << old.output;
+    EXPECT_EQ(0, Count(old.output, "script: box")) << old.output;
+    StorageSettingsRecord record{};
+    ASSERT_TRUE(ReadSettings(record));
+    EXPECT_STREQ("002:Bob Baker", record.selectedUser);
+    EXPECT_EQ(1014, record.pixelTypeChoice);
+    for (uint8_t byte : record.password)
+        EXPECT_EQ(0xFF, byte);  // the empty password: an older copy of the source asks for it
+    std::string inverted = "secret";
+    for (char& c : inverted)
+        c = char(~c);
+    std::vector<std::pair<std::string, std::string>> values = SettingsValues();
+    ASSERT_EQ(2u, values.size());
+    for (const auto& [name, bytes] : values) {
+        EXPECT_EQ(std::string::npos, bytes.find("secret")) << name;
+        EXPECT_EQ(std::string::npos, bytes.find(inverted)) << name;
+    }
+    bool protectedValue = false;
+    for (const auto& value : values)
+        protectedValue = protectedValue || (value.first == ProtectedPasswordValue && value.second.size() > 6);
+    EXPECT_TRUE(protectedValue);
+    int withPassword = Count(device.Requests(), "<PASSWORD>secret</PASSWORD>");
+    EXPECT_LE(1, withPassword);
+
+    // Reopened: the protected password logs on without a dialog.
+    ProgramRun reopened = Acquire(connected + "click 2\n");
+    EXPECT_TRUE(LinesInOrder(reopened.output, {"script: folder Fax [selected]", "source closed"})) << reopened.output;
+    EXPECT_EQ(0, Count(reopened.output, "script: box")) << reopened.output;
+    EXPECT_LT(withPassword, Count(device.Requests(), "<PASSWORD>secret</PASSWORD>"));
+
+    // Protected for something else (as another user's or another machine's would be): no saved
+    // password. The request goes without one, the device refuses, and the logon dialog asks.
+    DATA_BLOB plain{6, reinterpret_cast<BYTE*>(const_cast<char*>("secret"))};
+    DATA_BLOB other{};
+    ASSERT_TRUE(CryptProtectData(&plain, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &other));
+    SetSettingsValue(ProtectedPasswordValue, std::string(reinterpret_cast<char*>(other.pbData), other.cbData));
+    LocalFree(other.pbData);
+    ProgramRun unreadable = Acquire("answer-box 1 60000\n"
+                                    "wait-dialog 1038\n"
+                                    "state 1038\nstate 1036\n"
+                                    "settext 1036 secret\n"
+                                    "click 1\n" +
+                                    connected +
+                                    "click 1032\n"
+                                    "wait-dialog 1038\n"
+                                    "click 2\n");
+    EXPECT_EQ(0u, unreadable.exitCode) << unreadable.output;
+    EXPECT_TRUE(LinesInOrder(unreadable.output, {
+        "script: box [Window Orvel] Authentication failed.(Error Code:807) (owner: none) -> 1",
+        "script: control 1038 enabled visible \"002:Bob Baker\"",
+        "script: control 1036 enabled visible \"\"",
+        "script: folder Fax [selected]",
+        "the source asks to be closed (MSG_CLOSEDSREQ)",
+        "source closed",
+    })) << unreadable.output;
+    EXPECT_EQ(1, Count(unreadable.output, "script: box")) << unreadable.output;
+    // Bob's one request without a password: the folder list that the device refused.
+    EXPECT_EQ(1, Count(device.Requests(), "<OWNER>2</OWNER></STRAGE>"));
+    // "Defaul&t" empties the logon: nothing of the password is left under the key.
+    values = SettingsValues();
+    ASSERT_EQ(1u, values.size());
+    EXPECT_EQ("SB Mode", values[0].first);
 }
 
 // No address: the settings dialog opens; "&Search" (the search tool is not installed here, so it
@@ -1203,5 +1316,241 @@ TEST_F(SourceWindowFlow, PreviewKeepsProportionsAndStepsThroughPages)
         ASSERT_TRUE(view.ok) << grey;
         EXPECT_TRUE(view.framed) << grey;
         EXPECT_LE(view.page.width(), 0) << grey << ": something is drawn in the pane";
+    }
+}
+
+// ---- a second scan in the same loaded source
+
+namespace {
+
+// A frame and a resolution as twacquire reports them ("layout before enabling: frame L T R B,
+// ..." and "page N layout: frame L T R B, ...; resolution X x Y").
+struct ReportedLayout {
+    double left = -1, top = -1, right = -1, bottom = -1, xResolution = -1, yResolution = -1;
+};
+
+std::vector<ReportedLayout> LayoutsBeforeEnabling(const std::string& output)
+{
+    std::vector<ReportedLayout> layouts;
+    for (const std::string& line : Lines(output)) {
+        ReportedLayout layout;
+        if (sscanf(line.c_str(), "layout before enabling: frame %lf %lf %lf %lf", &layout.left, &layout.top,
+                   &layout.right, &layout.bottom) == 4)
+            layouts.push_back(layout);
+    }
+    return layouts;
+}
+
+ReportedLayout PageLayout(const std::string& output, int page)
+{
+    ReportedLayout layout;
+    std::string start = "page " + std::to_string(page) + " layout: frame ";
+    for (const std::string& line : Lines(output)) {
+        if (line.rfind(start, 0) != 0)
+            continue;
+        unsigned document, number, frame;
+        sscanf(line.c_str() + start.size(), "%lf %lf %lf %lf, document %u, page %u, frame %u; resolution %lf x %lf",
+               &layout.left, &layout.top, &layout.right, &layout.bottom, &document, &number, &frame,
+               &layout.xResolution, &layout.yResolution);
+    }
+    return layout;
+}
+
+// Within a TW_FIX32's rounding and the report's four decimals.
+void ExpectFrame(const ReportedLayout& layout, double right, double bottom)
+{
+    EXPECT_NEAR(0, layout.left, 1e-4);
+    EXPECT_NEAR(0, layout.top, 1e-4);
+    EXPECT_NEAR(right, layout.right, 1e-4);
+    EXPECT_NEAR(bottom, layout.bottom, 1e-4);
+}
+
+// A portrait, a landscape and a 200 x 100 dpi page, newest first.
+std::string ThreeShapes()
+{
+    const std::string sample = SampleStorageUnix() + "/documents/";
+    auto document = [](const char* id, const char* subject, int day, const std::string& file) {
+        return std::string("      <document id=\"") + id + "\" subject=\"" + subject + "\" timestamp=\"2024/09/0" +
+               std::to_string(day) + " 10:00:00\" pages=\"1\" doctype=\"SCAN\" file=\"" + file + "\"/>\n";
+    };
+    return "<storage name=\"Orvel Simulator\" type=\"1\">\n"
+           "  <user id=\"001\" handle=\"1\" name=\"Alice Archer\" password=\"\">\n"
+           "    <folder id=\"00000100\" name=\"Shapes\">\n" +
+           document("00004000", "Portrait", 3, sample + "00001000.tif") +
+           document("00004001", "Landscape", 2, TestDocumentsUnix() + "/preview/landscape.tif") +
+           document("00004002", "Standard", 1, sample + "00001004.tif") + "    </folder>\n  </user>\n</storage>\n";
+}
+
+// The three documents chosen, the first on show, and "&Download"; the window goes when the
+// application disables the source after the batch.
+const char* const DownloadThreeShapes = "wait-dialog 1071 30000\nsleep 500\n"
+                                        "click-item 1001 0\nsleep 800\n"
+                                        "click-item 1001 1 ctrl\nsleep 300\n"
+                                        "click-item 1001 2 ctrl\nsleep 500\n"
+                                        "click 1007\nwait-gone 120000\n";
+
+// TMP and TEMP of the processes this one starts, for as long as the object lives: the source's
+// work folders are then the only folders there.
+class PrivateTemporaryFolder {
+public:
+    PrivateTemporaryFolder()
+    {
+        for (const char* name : {"TMP", "TEMP"}) {
+            char value[MAX_PATH] = "";
+            GetEnvironmentVariableA(name, value, sizeof value);
+            saved_.push_back(value);
+            SetEnvironmentVariableA(name, folder_.path().c_str());
+        }
+    }
+    ~PrivateTemporaryFolder()
+    {
+        SetEnvironmentVariableA("TMP", saved_[0].empty() ? nullptr : saved_[0].c_str());
+        SetEnvironmentVariableA("TEMP", saved_[1].empty() ? nullptr : saved_[1].c_str());
+    }
+    const std::string& path() const { return folder_.path(); }
+
+private:
+    TempFolder folder_{"qtmp"};
+    std::vector<std::string> saved_;
+};
+
+}  // namespace
+
+// The user closes the window with Alt+F4 while the folder tree has the focus: the source asks
+// to be closed; the application disables it and enables it again without closing it: the window
+// is shown again and a second batch runs. In centimetres: each page's frame is its own size and
+// its resolution is per centimetre; before a page the frame is the physical size.
+TEST_F(SourceWindowFlow, AltF4OnTheTreeThenEnabledAgainInCentimetres)
+{
+    CustomStorage storage(ThreeShapes());
+    DeviceSimulator device({}, storage.unixPath());
+    ASSERT_TRUE(device.started());
+    Install();
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    SaveLogon("001:Alice Archer", "", 1020);
+    // Alt, F4 down with Alt held, and both up, as a person's keys arrive at the focused tree.
+    WriteFileText(work / "close.txt", std::string(WaitForWindow) +
+                                          "sleep 500\nclick-in 1000\nsleep 300\nfocus\n"
+                                          "post 1000 0x0104 0x12 0x20380001\n"
+                                          "post 1000 0x0104 0x73 0x203E0001\n"
+                                          "post 1000 0x0105 0x73 0xE03E0001\n"
+                                          "post 1000 0x0105 0x12 0xC0380001\n"
+                                          "wait-gone 30000\n");
+    WriteFileText(work / "download.txt", DownloadThreeShapes);
+    std::string out = work.path().substr(0, work.path().size() - 1);
+    ProgramRun run = RunAcquire(std::string("--source \"") + DriverName + "\" --timeout 150 --cycles 2 --reenable" +
+                                    " --layout --cap 0x0102=1 --script \"" + work / "close.txt" + "\" --script \"" +
+                                    work / "download.txt" + "\" --out \"" + out + "\"",
+                                work.path(), 200000);
+    ASSERT_TRUE(run.finished) << run.output;
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_EQ(0, Count(run.output, "script: line")) << run.output;
+    EXPECT_EQ(0, Count(run.output, "Application error.")) << run.output;
+    EXPECT_TRUE(LinesInOrder(run.output, {
+        "cycle 1 of 2",
+        "source enabled",
+        "script: focus 1000",
+        "the source asks to be closed (MSG_CLOSEDSREQ)",
+        "source disabled",
+        "cycle 1: 0 page(s)",
+        "cycle 2 of 2",
+        "source enabled",
+        "the source has pages ready (MSG_XFERREADY)",
+        "no page is pending",
+        "the source asks to be closed (MSG_CLOSEDSREQ)",
+        "source disabled",
+        "source closed",
+        "cycle 2: 3 page(s)",
+    })) << run.output;
+    // Opened once, closed once.
+    EXPECT_EQ(1, Count(run.output, "opened \"")) << run.output;
+    EXPECT_EQ(1, Count(run.output, "source closed")) << run.output;
+
+    std::vector<ReportedLayout> before = LayoutsBeforeEnabling(run.output);
+    ASSERT_EQ(2u, before.size()) << run.output;
+    for (const ReportedLayout& layout : before)
+        ExpectFrame(layout, 8.64 * 2.54, 11.0 * 2.54);
+    const double perCentimetre = 200 / 2.54;
+    const struct {
+        double right, bottom, xResolution, yResolution;
+    } pages[] = {
+        {8.64 * 2.54, 11.88 * 2.54, perCentimetre, perCentimetre},
+        {11.88 * 2.54, 8.64 * 2.54, perCentimetre, perCentimetre},
+        {8.64 * 2.54, 11.88 * 2.54, perCentimetre, perCentimetre / 2},
+    };
+    for (int page = 1; page <= 3; ++page) {
+        SCOPED_TRACE("page " + std::to_string(page));
+        ReportedLayout layout = PageLayout(run.output, page);
+        ExpectFrame(layout, pages[page - 1].right, pages[page - 1].bottom);
+        EXPECT_NEAR(pages[page - 1].xResolution, layout.xResolution, 1e-4);
+        EXPECT_NEAR(pages[page - 1].yResolution, layout.yResolution, 1e-4);
+    }
+}
+
+// A batch, then the source closed and opened again while its module stays loaded (twacquire
+// holds it, as a manager that keeps sources loaded would): the window is shown again and the
+// second batch brings the same pages. In pixels: frames are pixel counts, resolutions 1 pixel per
+// pixel, and before a page the physical size at the resolution asked for. No work folder is
+// left behind by either batch.
+TEST_F(SourceWindowFlow, SecondBatchWithTheModuleKeptLoadedInPixels)
+{
+    CustomStorage storage(ThreeShapes());
+    DeviceSimulator device({}, storage.unixPath());
+    ASSERT_TRUE(device.started());
+    Install();
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    SaveLogon("001:Alice Archer", "", 1020);
+    WriteFileText(work / "download.txt", DownloadThreeShapes);
+    std::string out = work.path().substr(0, work.path().size() - 1);
+    ProgramRun run;
+    {
+        PrivateTemporaryFolder temporary;
+        run = RunAcquire(std::string("--source \"") + DriverName + "\" --timeout 150 --cycles 2 --keep-loaded" +
+                             " --report-resources --layout --cap 0x0102=5 --script \"" + work / "download.txt" +
+                             "\" --out \"" + out + "\"",
+                         work.path(), 200000);
+        EXPECT_EQ(std::vector<std::string>{}, FilesIn(temporary.path()));
+    }
+    ASSERT_TRUE(run.finished) << run.output;
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_EQ(0, Count(run.output, "script: line")) << run.output;
+    EXPECT_EQ(0, Count(run.output, "Application error.")) << run.output;
+    EXPECT_TRUE(LinesInOrder(run.output, {
+        "keeping the source module loaded: " + sources.path() + "orvel\\qrvkbx.ds",
+        "source closed",
+        "cycle 1: 3 page(s)",
+        "cycle 2 of 2",
+        "source enabled",
+        "script: done",
+        "source closed",
+        "cycle 2: 3 page(s)",
+    })) << run.output;
+    EXPECT_EQ(2, Count(run.output, "opened \"")) << run.output;
+    EXPECT_EQ(1, Count(run.output, "resources: cycle=2 ")) << run.output;
+    EXPECT_EQ(1, Count(run.output, " temp_dirs=0")) << run.output;
+
+    std::vector<ReportedLayout> before = LayoutsBeforeEnabling(run.output);
+    ASSERT_EQ(2u, before.size()) << run.output;
+    for (const ReportedLayout& layout : before)
+        ExpectFrame(layout, 8.64 * 200, 11.0 * 200);
+    const int sizes[3][2] = {{1728, 2376}, {2376, 1728}, {1728, 1188}};
+    for (int page = 1; page <= 6; ++page) {
+        SCOPED_TRACE("page " + std::to_string(page));
+        ReportedLayout layout = PageLayout(run.output, page);
+        ExpectFrame(layout, sizes[(page - 1) % 3][0], sizes[(page - 1) % 3][1]);
+        EXPECT_NEAR(1, layout.xResolution, 1e-4);
+        EXPECT_NEAR(1, layout.yResolution, 1e-4);
+        if (page > 3) {
+            char first[32], again[32];
+            snprintf(first, sizeof first, "page%03d.bmp", page - 3);
+            snprintf(again, sizeof again, "page%03d.bmp", page);
+            Bitmap a = ReadBmp(work / first), b = ReadBmp(work / again);
+            ASSERT_TRUE(a.ok && b.ok);
+            EXPECT_EQ(a.width, b.width);
+            EXPECT_EQ(a.height, b.height);
+            EXPECT_TRUE(a.pixels == b.pixels);
+        }
     }
 }
