@@ -7,13 +7,12 @@
 # For comparison, qrvpage (built without sanitizers) writing the same 56 page files alone.
 #
 # The designed waits are reported apart: the source waits 100 ms after each document's last page
-# before it goes on (six of them lie between the first page file and the last), and each
-# mechanism's time is set against qrvpage's with them and without them. Where the rest goes is
-# read from the file events of the black and white batch (bench/file_timeline, from outside
-# Wine): per page, the time from the application's page file to the source's next page file
-# (ending the page, building the next: decode through the temporary file, convert, write) and from
-# there to the application's next page file (the transfer and the application writing it); at a
-# document's start also the document's fetch.
+# before it goes on; those that lie between the first page file and the last are counted from the
+# batch's file events, and each mechanism's time per page is set against qrvpage's with them and
+# without them. Where the rest goes is read from the same events (bench/file_timeline, watching
+# from outside Wine): each interval between two of the application's page files is split at the
+# source's events inside it: the document's fetch, the decode (the temporary "Bit" file's life),
+# converting and writing the source's page file, and what comes before and after them.
 # Uses the x64 build and a Wine prefix of its own (build/x64/benchprefix). Not part of the test
 # command.
 # usage: bench/run_acquire_bench.sh
