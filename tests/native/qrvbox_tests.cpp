@@ -192,16 +192,13 @@ struct Pixels {
     std::vector<uint8_t> rows;  // top row first, rowBytes each
 };
 
-Pixels ReadPng(const std::string& path) {
-    Pixels pixels;
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return pixels;
+// libpng's errors come back by longjmp: nothing here needs a destructor.
+bool ReadPngFrom(FILE* file, Pixels& pixels) {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     if (setjmp(png_jmpbuf(png))) {
         png_destroy_read_struct(&png, &info, nullptr);
-        std::fclose(file);
-        return Pixels{};
+        return false;
     }
     png_init_io(png, file);
     png_read_info(png, info);
@@ -213,6 +210,14 @@ Pixels ReadPng(const std::string& path) {
     for (uint32_t y = 0; y < pixels.height; ++y) png_read_row(png, pixels.rows.data() + y * pixels.rowBytes, nullptr);
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
+    return true;
+}
+
+Pixels ReadPng(const std::string& path) {
+    Pixels pixels;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return pixels;
+    if (!ReadPngFrom(file, pixels)) pixels = Pixels{};
     std::fclose(file);
     return pixels;
 }
@@ -318,7 +323,7 @@ std::string Serialized(const StorageRequest& steps) {
         }
     }
     const std::string xml = tree.Serialize(tags);
-    return xml.substr(xml.find("?>") + 2);
+    return xml.substr(xml.find('<', xml.find("?>")));
 }
 
 }  // namespace

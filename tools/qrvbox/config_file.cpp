@@ -17,9 +17,9 @@
 namespace {
 
 std::string Trimmed(const std::string& text) {
-    const size_t start = text.find_first_not_of(" \t\r");
+    const size_t start = text.find_first_not_of(" \t\r\n");
     if (start == std::string::npos) return {};
-    return text.substr(start, text.find_last_not_of(" \t\r") - start + 1);
+    return text.substr(start, text.find_last_not_of(" \t\r\n") - start + 1);
 }
 
 std::string FolderOf(const std::string& path) {
