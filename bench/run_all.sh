@@ -3,9 +3,10 @@
 # decoder against libtiff (several runs, each ratio and their median), the whole page against
 # vips and ImageMagick, the listing of a folder of 10,005 documents through the source window
 # against its goal (the median of several listings), and batch acquisition by each transfer
-# mechanism (pages per second against qrvpage, peak memory, pages held at the peak). The
-# benchmark scripts build what they need without sanitizers (build/bench, Release) and the
-# Windows side in build/x64. Not part of the test command.
+# mechanism (pages per second against qrvpage, peak memory, pages held at the peak), and qrvbox
+# archiving 1,000 documents against curl fetching the same files. The benchmark scripts build
+# what they need without sanitizers (build/bench, Release) and the Windows side in build/x64. Not
+# part of the test command.
 # usage: bench/run_all.sh [decode runs] [seconds per decode measurement] [page rounds] [listing runs]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -38,3 +39,7 @@ echo "== listing a folder of 10,005 documents through the source window, $listin
 echo
 echo "== batch acquisition by transfer mechanism against qrvpage"
 "$here/run_acquire_bench.sh"
+
+echo
+echo "== qrvbox archiving 1,000 documents against curl, and listing 10,005"
+"$here/run_archive_bench.sh"
