@@ -802,3 +802,28 @@ TEST(QrvboxFlow, AnInterruptedRunLosesNothingAndLeavesNothingHalfWritten)
     EXPECT_EQ(4u, Files(out.path()).size());
     EXPECT_EQ(4, device.Count("<COMMAND>DELETE</COMMAND>"));
 }
+
+TEST(QrvboxFlow, DeleteAsksOrIsToldYes)
+{
+    Simulator device({});
+    Tool tool;
+    const std::vector<std::string> alice = {"--device", device.device(), "--user", "001", "delete", "Inbox"};
+    auto with = [&](std::vector<std::string> extra) {
+        std::vector<std::string> arguments = alice;
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return tool.Run(arguments);
+    };
+    // No terminal to ask on: nothing is sent without --yes.
+    Outcome unasked = with({"1000"});
+    EXPECT_EQ(2, unasked.status);
+    EXPECT_NE(std::string::npos, unasked.err.find("give --yes")) << unasked.err;
+    EXPECT_EQ(0, device.Count("== POST"));
+    // An id the folder does not hold deletes nothing, not even the ids that are there.
+    EXPECT_EQ(1, with({"1000", "1005", "--yes"}).status);
+    EXPECT_EQ(0, device.Count("<COMMAND>DELETE</COMMAND>"));
+    Outcome deleted = with({"1000", "00001002", "--yes", "--json"});
+    EXPECT_EQ(0, deleted.status) << deleted.err;
+    EXPECT_EQ("[{\"id\":\"00001000\",\"deleted\":true},{\"id\":\"00001002\",\"deleted\":true}]\n", deleted.out);
+    EXPECT_EQ((std::vector<std::string>{"00001003", "00001001"}),
+              Ids(tool.Run({"list", "Inbox", "--json", "--device", device.device(), "--user", "001"}).out));
+}
