@@ -134,6 +134,7 @@ httplib::Request BaseRequest(const DeviceAddress& device, const char* method, co
     request.path = path;
     request.set_header("Host", HostField(device));
     request.set_header("Accept-Encoding", "identity");
+    request.set_header("User-Agent", "qrvbox");
     return request;
 }
 
