@@ -3,17 +3,20 @@
 # decoder against libtiff (several runs, each ratio and their median), the whole page against
 # vips and ImageMagick, the listing of a folder of 10,005 documents through the source window
 # against its goal (the median of several listings), and batch acquisition by each transfer
-# mechanism (pages per second against qrvpage, peak memory, pages held at the peak), and qrvbox
-# archiving 1,000 documents against curl fetching the same files. The benchmark scripts build
-# what they need without sanitizers (build/bench, Release) and the Windows side in build/x64. Not
-# part of the test command.
+# mechanism (pages per second against qrvpage, peak memory, pages held at the peak), a long day
+# of scans in one application process (growth of memory, handles, threads), and qrvbox archiving
+# 1,000 documents against curl fetching the same files. The benchmark scripts build what they
+# need without sanitizers (build/bench, Release) and the Windows side in build/x64. Not part of
+# the test command.
 # usage: bench/run_all.sh [decode runs] [seconds per decode measurement] [page rounds] [listing runs]
+#                         [soak cycles]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 runs=${1:-3}
 seconds=${2:-3}
 rounds=${3:-3}
 listings=${4:-5}
+soak_cycles=${5:-300}
 
 echo "== decode: pages per second against libtiff, $runs runs of ${seconds}s per measurement"
 results=$(mktemp)
@@ -39,6 +42,9 @@ echo "== listing a folder of 10,005 documents through the source window, $listin
 echo
 echo "== batch acquisition by transfer mechanism against qrvpage"
 "$here/run_acquire_bench.sh"
+
+echo
+"$here/run_soak_bench.sh" "$soak_cycles"
 
 echo
 echo "== qrvbox archiving 1,000 documents against curl, and listing 10,005"

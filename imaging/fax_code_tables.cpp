@@ -198,3 +198,69 @@ constexpr std::array<FaxCode, 256> FaxBlackCodes = BuildBlackCodes();
 constexpr std::array<FaxCode, 512> FaxBlackLongCodes = BuildBlackLongCodes();
 constexpr std::array<FaxCode, 128> FaxModeCodes = BuildModeCodes();
 constexpr std::array<uint8_t, 256> FaxReversedBits = BuildReversedBits();
+
+// ---- Code words for writing --------------------------------------------------------------------
+
+namespace {
+
+constexpr FaxCodeWord WordOf(const char* bits) {
+    FaxCodeWord word{0, static_cast<uint8_t>(Length(bits))};
+    for (int i = 0; i < word.length; ++i) word.bits = static_cast<uint16_t>(word.bits << 1 | (bits[i] == '1'));
+    return word;
+}
+
+// Words by run: terminating runs from 0, make-up runs from 64 in steps of 64.
+template <std::size_t N, std::size_t M>
+constexpr std::array<FaxCodeWord, N> WordsByRun(const CodeWord (&words)[M], int first, int step) {
+    std::array<FaxCodeWord, N> table{};
+    for (const CodeWord& word : words) {
+        const int index = (word.value - first) / step;
+        if (index >= 0 && index < static_cast<int>(N)) table[index] = WordOf(word.bits);
+    }
+    return table;
+}
+
+template <std::size_t M>
+constexpr std::array<FaxCodeWord, 40> MakeUpWords(const CodeWord (&colourWords)[M]) {
+    std::array<FaxCodeWord, 40> table = WordsByRun<40>(colourWords, 64, 64);
+    const std::array<FaxCodeWord, 40> extended = WordsByRun<40>(ExtendedMakeUp, 64, 64);
+    for (std::size_t i = 27; i < 40; ++i) table[i] = extended[i];
+    return table;
+}
+
+// A mode word read back from the decoding table, so that both directions share one source: the
+// table index holds the code's bits first bit lowest.
+constexpr FaxCodeWord ModeWordOf(FaxCodeKind kind, int value) {
+    const std::array<FaxCode, 128> modes = BuildModeCodes();
+    for (unsigned index = 0; index < modes.size(); ++index) {
+        const FaxCode& code = modes[index];
+        if (code.kind == kind && (kind != FaxModeVertical || code.value == value)) {
+            FaxCodeWord word{0, code.length};
+            for (int i = 0; i < code.length; ++i) word.bits = static_cast<uint16_t>(word.bits << 1 | (index >> i & 1));
+            return word;
+        }
+    }
+    return FaxCodeWord{};
+}
+
+constexpr std::array<FaxCodeWord, 7> BuildVerticalWords() {
+    std::array<FaxCodeWord, 7> table{};
+    for (int offset = -3; offset <= 3; ++offset) table[offset + 3] = ModeWordOf(FaxModeVertical, offset);
+    return table;
+}
+
+static_assert(WordOf("0000001100101").bits == 0x65 && WordOf("0000001100101").length == 13);
+static_assert(ModeWordOf(FaxModePass, 0).bits == 1 && ModeWordOf(FaxModePass, 0).length == 4);
+static_assert(BuildVerticalWords()[3 + 1].bits == 0b011 && BuildVerticalWords()[3 - 3].bits == 0b0000010);
+static_assert(MakeUpWords(WhiteMakeUp)[39].length == 12 && MakeUpWords(BlackMakeUp)[26].length == 13);
+
+}  // namespace
+
+constexpr std::array<FaxCodeWord, 64> FaxWhiteTerminatingWords = WordsByRun<64>(WhiteTerminating, 0, 1);
+constexpr std::array<FaxCodeWord, 64> FaxBlackTerminatingWords = WordsByRun<64>(BlackTerminating, 0, 1);
+constexpr std::array<FaxCodeWord, 40> FaxWhiteMakeUpWords = MakeUpWords(WhiteMakeUp);
+constexpr std::array<FaxCodeWord, 40> FaxBlackMakeUpWords = MakeUpWords(BlackMakeUp);
+constexpr FaxCodeWord FaxPassWord = ModeWordOf(FaxModePass, 0);
+constexpr FaxCodeWord FaxHorizontalWord = ModeWordOf(FaxModeHorizontal, 0);
+constexpr std::array<FaxCodeWord, 7> FaxVerticalWords = BuildVerticalWords();
+constexpr FaxCodeWord FaxEolWord = WordOf(Eol);

@@ -42,3 +42,21 @@ extern const std::array<FaxCode, 128> FaxModeCodes;
 
 // Byte with its bit order reversed.
 extern const std::array<uint8_t, 256> FaxReversedBits;
+
+// The same code words for writing: the first transmitted bit is the most significant of length.
+struct FaxCodeWord {
+    uint16_t bits;
+    uint8_t length;
+};
+
+// Terminating codes by run (0 to 63); make-up codes by run / 64 - 1 (64 to 2560, the extended
+// ones shared by both colours).
+extern const std::array<FaxCodeWord, 64> FaxWhiteTerminatingWords;
+extern const std::array<FaxCodeWord, 64> FaxBlackTerminatingWords;
+extern const std::array<FaxCodeWord, 40> FaxWhiteMakeUpWords;
+extern const std::array<FaxCodeWord, 40> FaxBlackMakeUpWords;
+// Two-dimensional mode codes; vertical ones by offset + 3 (offsets -3 to +3).
+extern const FaxCodeWord FaxPassWord;
+extern const FaxCodeWord FaxHorizontalWord;
+extern const std::array<FaxCodeWord, 7> FaxVerticalWords;
+extern const FaxCodeWord FaxEolWord;

@@ -142,7 +142,7 @@ struct Initial16 {
 const Initial16 Initials16[] = {
     {FeederEnabled, 1, {1}, 0},
     {PixelFlavor, 1, {TWPF_CHOCOLATE}, TWPF_CHOCOLATE},
-    {XferMech, 2, {TWSX_NATIVE, TWSX_MEMORY}, TWSX_MEMORY},
+    {XferMech, 3, {TWSX_NATIVE, TWSX_FILE, TWSX_MEMORY}, TWSX_MEMORY},
     {PlanarChunky, 2, {TWPC_CHUNKY, TWPC_PLANAR}, TWPC_CHUNKY},
     {Compression, 1, {TWCP_NONE}, TWCP_NONE},
     {Units, 3, {TWUN_INCHES, TWUN_CENTIMETERS, TWUN_PIXELS}, TWUN_INCHES},
@@ -346,7 +346,12 @@ void SetPixelType(int pixelType) { Cells16[PixelType].current[0] = static_cast<T
 bool GetFeederEnabled() { return Cells16[FeederEnabled].current[0] != 0; }
 void SetFeederEnabled(bool enabled) { Cells16[FeederEnabled].current[0] = enabled ? 1 : 0; }
 int GetXferCount() { return static_cast<TW_INT16>(Cells16[XferCount].current[0]); }
+int GetUnits() { return Cells16[Units].current[0]; }
 float GetPhysicalWidth() { return CellsFloat[PhysicalWidth].current[0]; }
 float GetPhysicalHeight() { return CellsFloat[PhysicalHeight].current[0]; }
 bool GetResolutionChangeRequested() { return ResolutionChangeRequested; }
 void SetResolutionChangeRequested(bool requested) { ResolutionChangeRequested = requested; }
+// The file set-up's format is ICAP_IMAGEFILEFORMAT's current value: one value, set from either.
+int GetImageFileFormat() { return Cells16[ImageFileFormat].current[0]; }
+void SetImageFileFormat(int format) { Cells16[ImageFileFormat].current[0] = static_cast<TW_UINT16>(format); }
+int GetDefaultImageFileFormat() { return Cells16[ImageFileFormat].defaults[0]; }

@@ -56,7 +56,12 @@ bool GetFeederEnabled();
 void SetFeederEnabled(bool enabled);
 // Current CAP_XFERCOUNT: the most pages the application takes in a batch; -1 for any number.
 int GetXferCount();
+// Current ICAP_UNITS (TWUN_INCHES, TWUN_CENTIMETERS or TWUN_PIXELS).
+int GetUnits();
 float GetPhysicalWidth();
 float GetPhysicalHeight();
 bool GetResolutionChangeRequested();
 void SetResolutionChangeRequested(bool requested);
+int GetImageFileFormat();
+void SetImageFileFormat(int format);
+int GetDefaultImageFileFormat();

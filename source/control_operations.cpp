@@ -38,6 +38,21 @@ TW_UINT16 OpenSource(pTW_IDENTITY origin, TW_IDENTITY* identity)
     return TWRC_SUCCESS;
 }
 
+// A batch still under way ends with the window that started it: nothing stays pending for the
+// next enable, and the next batch's first strip starts at its page's top row.
+void EndBatchWithTheWindow()
+{
+    ClearPagesPending();
+    ResetMemoryTransferCounters();
+}
+
+// Every enable starts afresh: a close requested in an earlier enable (or an earlier open while the
+// module stayed loaded) must not hide this window. Only this enable's own start-up may hide it.
+void BeginEnable()
+{
+    CloseRequested = false;
+}
+
 // Takes the source window down and gives the application its window back. A batch still under
 // way ends with it: its progress window goes, and the page file open for strips is let go so
 // that the work directory can be removed with the window.
@@ -45,6 +60,7 @@ void DestroySourceWindow()
 {
     StopProgress();
     LetGoOfPage();
+    EndBatchWithTheWindow();
     if (SourceWindow) {
         HWND window = SourceWindow;
         SourceWindow = nullptr;
@@ -77,6 +93,7 @@ TW_UINT16 EnableSource(TW_USERINTERFACE* userInterface)
     // Never two windows: one left from an earlier enable goes first.
     if (SourceWindow)
         DestroySourceWindow();
+    BeginEnable();
     ParentWindow = static_cast<HWND>(userInterface->hParent);
     EnableParent(false);
     HWND window = CreateSourceWindow();
@@ -128,16 +145,44 @@ TW_UINT16 EndTransfer(TW_PENDINGXFERS* pending)
     return result;
 }
 
-void CopyTransferFileName(const TW_SETUPFILEXFER* setup)
+// Where a file transfer writes before the application names a file: TWAIN's customary default
+// name, in the application's current folder.
+const char DefaultTransferFileName[] = "TWAIN.TMP";
+
+bool WritableFileFormat(TW_UINT16 format) { return format == TWFF_BMP || format == TWFF_TIFF; }
+
+void AnswerFileSetup(TW_SETUPFILEXFER* setup, const char* name, int format)
 {
-    size_t length = strnlen(setup->FileName, sizeof TransferFileName - 1);
-    memcpy(TransferFileName, setup->FileName, length);
-    TransferFileName[length] = '\0';
+    memset(setup->FileName, 0, sizeof setup->FileName);
+    memcpy(setup->FileName, name, strnlen(name, sizeof setup->FileName - 1));
+    setup->Format = static_cast<TW_UINT16>(format);
+    setup->VRefNum = 0;
+}
+
+// Takes the name (cut to 255 characters) and the format only once both are known to serve: the
+// format is one the transfer writes, and the file can be created (an existing file keeps its
+// content until the transfer).
+TW_UINT16 SetFileTransfer(const TW_SETUPFILEXFER* setup)
+{
+    if (!WritableFileFormat(setup->Format))
+        return RefuseRequest(TWCC_BADVALUE, "file format not written <<DAT_SETUPFILEXFER>>");
+    char name[sizeof TransferFileName];
+    size_t length = strnlen(setup->FileName, sizeof name - 1);
+    memcpy(name, setup->FileName, length);
+    name[length] = '\0';
+    HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return RefuseRequest(TWCC_SEQERROR, "Unable to create file <<DAT_SETUPFILEXFER>>");
+    CloseHandle(file);
+    memcpy(TransferFileName, name, length + 1);
+    SetImageFileFormat(setup->Format);
+    return TWRC_SUCCESS;
 }
 
 }  // namespace
 
-void ResetControlOperations() { TransferFileName[0] = '\0'; }
+void ResetControlOperations() { strcpy(TransferFileName, DefaultTransferFileName); }
 
 TW_UINT16 IdentityHandler(pTW_IDENTITY origin, TW_UINT32, TW_UINT16, TW_UINT16 message,
                           TW_MEMREF data)
@@ -232,26 +277,18 @@ TW_UINT16 SetupFileXferHandler(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16 mes
     TW_SETUPFILEXFER* setup = static_cast<TW_SETUPFILEXFER*>(data);
     if (!setup)
         return RefuseRequest(TWCC_BADVALUE, "no set-up <<DAT_SETUPFILEXFER>>");
-    CopyTransferFileName(setup);
     if (!InStates(StateOpen, StateXferReady))
         return RefuseRequest(TWCC_SEQERROR, "wrong state <<DAT_SETUPFILEXFER>>");
     switch (message) {
     case MSG_GET:
     case MSG_GETCURRENT:
+        AnswerFileSetup(setup, TransferFileName, GetImageFileFormat());
+        return TWRC_SUCCESS;
     case MSG_GETDEFAULT:
-        // The format reported is TIFF although the file transfer writes BMP.
-        setup->Format = TWFF_TIFF;
-        setup->VRefNum = 0;
-        CopyTransferFileName(setup);
+        AnswerFileSetup(setup, DefaultTransferFileName, GetDefaultImageFileFormat());
         return TWRC_SUCCESS;
-    case MSG_SET: {
-        HANDLE file = CreateFileA(TransferFileName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return RefuseRequest(TWCC_SEQERROR, "Unable to create file <<DAT_SETUPFILEXFER>>");
-        CloseHandle(file);
-        return TWRC_SUCCESS;
-    }
+    case MSG_SET:
+        return SetFileTransfer(setup);
     default:
         return RefuseRequest(TWCC_BADPROTOCOL, "unknown message <<DAT_SETUPFILEXFER>>");
     }

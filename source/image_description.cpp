@@ -1,6 +1,7 @@
 // What the application may ask about the page and the colours: the page's description, its
 // layout and palette, and the answers to the colour-description operations. These need no
 // page being transferred.
+#include <cmath>
 #include <cstring>
 
 #include "imaging/windows/page_file_store.h"
@@ -18,12 +19,67 @@ TW_ELEMENT8 RgbResponse[ResponseEntries];
 
 bool InStates(int low, int high) { return SourceState >= low && SourceState <= high; }
 
+constexpr double CentimetresPerInch = 2.54;
+// The largest length a TW_FIX32 holds.
+constexpr double LargestFix32 = 32767.0;
+
 // Dots per inch from pixels per metre, rounded up as the page's headers were truncated down.
-TW_FIX32 ResolutionOf(LONG pixelsPerMetre)
+int DotsPerInch(LONG pixelsPerMetre)
 {
-    TW_FIX32 fix{};
-    fix.Whole = TW_INT16((int64_t(pixelsPerMetre) * 254 + 9999) / 10000);
-    return fix;
+    int64_t dpi = (int64_t(pixelsPerMetre) * 254 + 9999) / 10000;
+    return dpi < 0 ? 0 : dpi > 32767 ? 32767 : int(dpi);
+}
+
+TW_FIX32 Fix32Of(double value)
+{
+    return ToFix32(float(value < 0 ? 0 : value > LargestFix32 ? LargestFix32 : value));
+}
+
+// A resolution in dots per inch as pixels per current unit: per centimetre, or 1 pixel per
+// pixel (a pixel count has no physical size).
+TW_FIX32 ResolutionInUnits(int dotsPerInch)
+{
+    switch (GetUnits()) {
+    case TWUN_CENTIMETERS:
+        return Fix32Of(dotsPerInch / CentimetresPerInch);
+    case TWUN_PIXELS:
+        return Fix32Of(1);
+    default:
+        return Fix32Of(dotsPerInch);
+    }
+}
+
+// A length in inches in the current unit; whole pixels at dotsPerInch.
+TW_FIX32 LengthInUnits(double inches, double dotsPerInch)
+{
+    switch (GetUnits()) {
+    case TWUN_CENTIMETERS:
+        return Fix32Of(inches * CentimetresPerInch);
+    case TWUN_PIXELS:
+        return Fix32Of(std::floor(inches * dotsPerInch + 0.5));
+    default:
+        return Fix32Of(inches);
+    }
+}
+
+// The frame of the page about to go out (states 6 and 7): its pixels at its own resolution.
+// Before a page, and as the default, the physical size at the resolution asked for.
+void FillFrame(TW_FRAME& frame, bool ofThePage)
+{
+    const BITMAPINFOHEADER& header = CurrentPageHeader;
+    int xDpi = DotsPerInch(header.biXPelsPerMeter);
+    int yDpi = DotsPerInch(header.biYPelsPerMeter);
+    bool page = ofThePage && SourceState >= StateXferReady && header.biWidth > 0 && header.biHeight > 0 &&
+                xDpi > 0 && yDpi > 0;
+    frame.Left = Fix32Of(0);
+    frame.Top = Fix32Of(0);
+    if (page) {
+        frame.Right = LengthInUnits(double(header.biWidth) / xDpi, xDpi);
+        frame.Bottom = LengthInUnits(double(header.biHeight) / yDpi, yDpi);
+    } else {
+        frame.Right = LengthInUnits(GetPhysicalWidth(), GetXResolution());
+        frame.Bottom = LengthInUnits(GetPhysicalHeight(), GetYResolution());
+    }
 }
 
 void FillIdentityRamp(TW_ELEMENT8* table)
@@ -75,8 +131,8 @@ QRV_IMAGE_HANDLER(ImageInfoHandler)
     if (!info)
         return RefuseRequest(TWCC_BADVALUE, "no image information <<DAT_IMAGEINFO>>");
     const BITMAPINFOHEADER& header = CurrentPageHeader;
-    info->XResolution = ResolutionOf(header.biXPelsPerMeter);
-    info->YResolution = ResolutionOf(header.biYPelsPerMeter);
+    info->XResolution = ResolutionInUnits(DotsPerInch(header.biXPelsPerMeter));
+    info->YResolution = ResolutionInUnits(DotsPerInch(header.biYPelsPerMeter));
     info->ImageWidth = header.biWidth;
     info->ImageLength = header.biHeight;
     info->BitsPerPixel = TW_INT16(header.biBitCount);
@@ -104,10 +160,7 @@ QRV_IMAGE_HANDLER(ImageLayoutHandler)
         TW_IMAGELAYOUT* layout = static_cast<TW_IMAGELAYOUT*>(data);
         if (!layout)
             return RefuseRequest(TWCC_BADVALUE, "no layout <<DAT_IMAGELAYOUT>>");
-        layout->Frame.Left = ToFix32(0);
-        layout->Frame.Top = ToFix32(0);
-        layout->Frame.Right = ToFix32(GetPhysicalWidth());
-        layout->Frame.Bottom = ToFix32(GetPhysicalHeight());
+        FillFrame(layout->Frame, message != MSG_GETDEFAULT);
         layout->DocumentNumber = 1;
         layout->PageNumber = TW_UINT32(GetCurrentPage());
         layout->FrameNumber = 1;

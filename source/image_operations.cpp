@@ -1,9 +1,10 @@
-// The three ways a page reaches the application: the native DIB, a BMP file, memory strips.
+// The three ways a page reaches the application: the native DIB, a BMP or TIFF file, memory strips.
 #include "source/image_operations.h"
 
 #include <cstring>
 
 #include "imaging/windows/page_file_store.h"
+#include "source/capability_store.h"
 #include "source/control_operations.h"
 #include "source/page_sequencing.h"
 #include "source/page_strips.h"
@@ -21,10 +22,19 @@ int LoadPage()
     return 0;
 }
 
-bool NamesBmpFile(const char* name)
+// Writes the current page to the set-up's file in the set-up's format; the name's ending plays
+// no part. The page is freed in every case, and a file not written completely is deleted.
+int SavePageFile(const char* path, int format)
 {
-    size_t length = strlen(name);
-    return length >= 4 && strcmp(name + length - 4, ".bmp") == 0;
+    switch (format) {
+    case TWFF_BMP:
+        return LoadPage() && SavePageDibAsBmp(path);
+    case TWFF_TIFF:
+        // TIFF rows go top row first, as the page file keeps them.
+        return LoadPageDib() && SavePageDibAsTiff(path);
+    default:
+        return 0;
+    }
 }
 
 // The application's strip buffer: a pointer, or a global memory handle when its flags say so.
@@ -101,13 +111,7 @@ QRV_IMAGE_HANDLER(ImageFileXferHandler)
 {
     if (message != MSG_GET)
         return RefuseRequest(TWCC_BADPROTOCOL, "unknown message <<DAT_IMAGEFILEXFER>>");
-    // Only BMP is ever written, whatever the file format capability says.
-    if (!NamesBmpFile(TransferFileName))
-        return RefuseRequest(TWCC_BADPROTOCOL, "not a .bmp name <<DAT_IMAGEFILEXFER>>");
-    if (!LoadPage())
-        return RefuseRequest(TWCC_BADPROTOCOL, "page not loaded <<DAT_IMAGEFILEXFER>>");
-    // A file that cannot be written completely is deleted; the page is freed either way.
-    if (!SavePageDibAsBmp(TransferFileName))
+    if (!SavePageFile(TransferFileName, GetImageFileFormat()))
         return RefuseRequest(TWCC_BADPROTOCOL, "file not written <<DAT_IMAGEFILEXFER>>");
     ConditionCode = TWCC_SUCCESS;
     FinishPage();

@@ -55,14 +55,40 @@ bool FromOpeningApplication(pTW_IDENTITY origin)
     return AppIdentity.Id == 0 || origin->Id == AppIdentity.Id;
 }
 
+bool InSourceWindow(HWND window)
+{
+    return window && (window == SourceWindow || IsChild(SourceWindow, window));
+}
+
+// Alt+F4 on any control of the window. A control may take the key itself (Wine's tree view does)
+// and the window never hears of it, so the source acts on the key as it passes: the window is
+// asked to close as its close box would ask, and the key goes no further. A disabled window (a
+// batch under way) takes no keys.
+bool ClosedByKeys(const MSG& message)
+{
+    if (message.message != WM_SYSKEYDOWN || message.wParam != VK_F4 || !(HIWORD(message.lParam) & KF_ALTDOWN))
+        return false;
+    if (!InSourceWindow(message.hwnd) || !IsWindowEnabled(SourceWindow))
+        return false;
+    PostMessageA(SourceWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
+    return true;
+}
+
+// TWMessage is MSG_NULL whatever the answer: the source's notifications go through the manager,
+// never through an event.
 TW_UINT16 ProcessEvent(TW_MEMREF data)
 {
     TW_EVENT* event = static_cast<TW_EVENT*>(data);
-    if (!event || !SourceWindow || !event->pEvent)
-        return TWRC_NOTDSEVENT;
-    if (!IsDialogMessageA(SourceWindow, static_cast<MSG*>(event->pEvent)))
+    if (!event)
         return TWRC_NOTDSEVENT;
     event->TWMessage = MSG_NULL;
+    const MSG* message = static_cast<const MSG*>(event->pEvent);
+    if (!SourceWindow || !message)
+        return TWRC_NOTDSEVENT;
+    if (ClosedByKeys(*message))
+        return TWRC_DSEVENT;
+    if (!IsDialogMessageA(SourceWindow, const_cast<MSG*>(message)))
+        return TWRC_NOTDSEVENT;
     return TWRC_DSEVENT;
 }
 

@@ -86,6 +86,21 @@ void AppendItem(HWND list, char* text, int image, uint32_t key, char* timestamp,
     SendMessageA(list, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&sub));
 }
 
+// The folder's item under parent, last among its children; the record keeps the item.
+void InsertFolderItem(HWND tree, HTREEITEM parent, FolderRecord& folder)
+{
+    TVINSERTSTRUCTA insert{};
+    insert.hParent = parent;
+    insert.hInsertAfter = TVI_LAST;
+    insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN;
+    insert.item.pszText = folder.folderName;
+    insert.item.iImage = BrowserState.folderImage;
+    insert.item.iSelectedImage = BrowserState.openFolderImage;
+    insert.item.cChildren = 0;
+    folder.treeItem =
+        reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
+}
+
 // A folder record of a listing becomes a sub-folder of the selected folder in the tree, once.
 void AddSubfolder(const DocumentRecord& record)
 {
@@ -113,16 +128,7 @@ void AddSubfolder(const DocumentRecord& record)
     mark.hItem = parent;
     mark.cChildren = 1;
     SendMessageA(tree, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&mark));
-    TVINSERTSTRUCTA insert{};
-    insert.hParent = parent;
-    insert.hInsertAfter = TVI_LAST;
-    insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN;
-    insert.item.pszText = FolderTable[found].folderName;
-    insert.item.iImage = BrowserState.folderImage;
-    insert.item.iSelectedImage = BrowserState.openFolderImage;
-    insert.item.cChildren = 0;
-    FolderTable[found].treeItem =
-        reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
+    InsertFolderItem(tree, parent, FolderTable[found]);
     SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(parent));
 }
 
@@ -393,18 +399,8 @@ void FillFolderTree()
     if (!tree)
         return;
     SendMessageA(tree, WM_SETREDRAW, FALSE, 0);
-    for (int i = 0; i < FolderCount && i < FolderTableSize; ++i) {
-        TVINSERTSTRUCTA insert{};
-        insert.hParent = TVI_ROOT;
-        insert.hInsertAfter = TVI_LAST;
-        insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN;
-        insert.item.pszText = FolderTable[i].folderName;
-        insert.item.iImage = BrowserState.folderImage;
-        insert.item.iSelectedImage = BrowserState.openFolderImage;
-        insert.item.cChildren = 0;
-        FolderTable[i].treeItem = reinterpret_cast<HTREEITEM>(
-            SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
-    }
+    for (int i = 0; i < FolderCount && i < FolderTableSize; ++i)
+        InsertFolderItem(tree, TVI_ROOT, FolderTable[i]);
     SetFocus(tree);
     SendMessageA(tree, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(tree, nullptr, TRUE);

@@ -84,6 +84,14 @@ int PreparePage(int page)
     if (DownloadDocument(document) != 1)
         return 0;
     ProgressTick();
+    if (!BuildTransferPage(page))
+        return 0;
+    ProgressTick();
+    return 1;
+}
+
+int BuildTransferPage(int page)
+{
     PageBuildRequest request;
     request.documentPath = CurrentDocumentPath;
     request.page = page;
@@ -95,7 +103,6 @@ int PreparePage(int page)
         PresentMessage(built.messageId);
         return 0;
     }
-    ProgressTick();
     return 1;
 }
 

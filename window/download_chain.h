@@ -12,6 +12,9 @@ void StartDownload();
 // is fetched (once per batch) and its page bitmap, converted to the transfer settings, becomes
 // the CurrentPageFile. Returns 1 or 0 (the failure has then been reported to the user).
 int PreparePage(int page);
+// Builds that page of the document at CurrentDocumentPath with the transfer settings as the page
+// to send. Returns 1, or 0 once the failure has been shown to the user.
+int BuildTransferPage(int page);
 // Moves the batch to the next chosen document and prepares its first page of the range; when
 // there is none, or it cannot be prepared, nothing stays pending.
 void NextDocument();

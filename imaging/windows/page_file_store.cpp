@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "imaging/page_bitmap_format.h"
+#include "imaging/tiff_writer.h"
 
 char CurrentPageFile[MAX_PATH];
 BITMAPINFOHEADER CurrentPageHeader;
@@ -47,6 +48,46 @@ bool IsPageBitmapHeader(const BITMAPINFOHEADER& header)
            PlanPageBitmapLayout(static_cast<uint32_t>(header.biWidth),
                                 static_cast<uint32_t>(header.biHeight), pixelType, layout) &&
            header.biClrUsed == layout.coloursUsed && header.biSizeImage == layout.imageSize;
+}
+
+uint32_t WriteToFile(void* file, const void* bytes, uint32_t count)
+{
+    DWORD written = 0;
+    return WriteFile(static_cast<HANDLE>(file), bytes, count, &written, nullptr) ? written : 0;
+}
+
+// Dots per inch of a header's pixels per metre, rounded up as the image information reports
+// them (7874 gives 200).
+uint32_t DotsPerInch(LONG pixelsPerMetre)
+{
+    return pixelsPerMetre > 0 ? static_cast<uint32_t>((int64_t(pixelsPerMetre) * 254 + 9999) / 10000) : 0;
+}
+
+uint32_t Brightness(const RGBQUAD& colour) { return uint32_t(colour.rgbRed) + colour.rgbGreen + colour.rgbBlue; }
+
+// The loaded page as the TIFF writer takes it; false when the block does not hold what its
+// header says.
+bool DescribeLoadedPage(TiffPageRows& page)
+{
+    const auto* header = static_cast<const BITMAPINFOHEADER*>(PageDib.block);
+    const uint16_t bits = header->biBitCount;
+    if ((bits != 1 && bits != 8 && bits != 24) || header->biWidth <= 0 || header->biHeight <= 0)
+        return false;
+    const uint64_t blockBytes = uint64_t(BitmapInfoHeaderBytes) + 4 * uint64_t(header->biClrUsed) + header->biSizeImage;
+    if (blockBytes > GlobalSize(PageDib.block) || (bits == 1 && header->biClrUsed < 2))
+        return false;
+    page.rows = PageDib.bits;
+    page.width = static_cast<uint32_t>(header->biWidth);
+    page.height = static_cast<uint32_t>(header->biHeight);
+    page.stride = header->biSizeImage / page.height;
+    page.bitsPerPixel = bits;
+    page.xDpi = DotsPerInch(header->biXPelsPerMeter);
+    page.yDpi = DotsPerInch(header->biYPelsPerMeter);
+    // 1-bits are white when the second colour is the brighter, as in the page bitmap's black,
+    // white palette. Gray pages have the ramp of 256 grays, which the TIFF's samples take as is.
+    const auto* palette = reinterpret_cast<const RGBQUAD*>(header + 1);
+    page.white = bits == 1 && Brightness(palette[0]) > Brightness(palette[1]) ? 0x00 : 0xFF;
+    return true;
 }
 
 }  // namespace
@@ -157,6 +198,25 @@ int SavePageDibAsBmp(const char* path)
         written = WriteAll(file, fileHeader, sizeof fileHeader) &&
                   WriteAll(file, PageDib.block, fileSize - BitmapFileHeaderBytes);
     }
+    written = CloseHandle(file) && written;
+    if (!written)
+        DeleteFileA(path);
+    FreePageDib();
+    return written ? 1 : 0;
+}
+
+int SavePageDibAsTiff(const char* path)
+{
+    if (!PageDib.block)
+        return 0;
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        FreePageDib();
+        return 0;
+    }
+    TiffPageRows page;
+    bool written = DescribeLoadedPage(page) && WriteTiffPage(page, WriteToFile, file);
     written = CloseHandle(file) && written;
     if (!written)
         DeleteFileA(path);

@@ -3,8 +3,9 @@
 // global memory block as a packed DIB for a transfer or the preview.
 //
 // Calling orders: native transfer LoadPageDib, FlipPageDib, GetPageDib, ForgetPageDib; file
-// transfer LoadPageDib, FlipPageDib, SavePageDibAsBmp; preview LoadPageDib, GetPageDib,
-// GetPageDibBits, FreePageDib (on the unflipped rows). No operation shows a message.
+// transfer LoadPageDib, FlipPageDib, SavePageDibAsBmp, or LoadPageDib, SavePageDibAsTiff; preview
+// LoadPageDib, GetPageDib, GetPageDibBits, FreePageDib (on the unflipped rows). No operation
+// shows a message.
 #pragma once
 
 #include <windows.h>
@@ -32,6 +33,10 @@ int FlipPageDib();
 // Writes the loaded page as a standard BMP file (file header, then the block) and frees it in
 // every case. A failed write deletes the file.
 int SavePageDibAsBmp(const char* path);
+// Writes the loaded page, not flipped (top row first), as a single-page TIFF file with the page's
+// resolution (1-bit pages T.6 coded, others PackBits), and frees it in every case. A failed
+// write deletes the file.
+int SavePageDibAsTiff(const char* path);
 HGLOBAL GetPageDib();
 BYTE* GetPageDibBits();
 // Drops the store's references without freeing: the transfer side has taken the block over.

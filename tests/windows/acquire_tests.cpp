@@ -308,6 +308,75 @@ TEST_F(AcquireTest, AFailingWindowScriptEndsTheRunAtOnce)
     EXPECT_TRUE(HasLine(rejected.output, "error: script line 2: unknown command dance"));
 }
 
+// Session cycles as twacquire runs them: whole cycles (the manager loads the source for each
+// open and unloads it at each close), cycles that only enable again, and whole cycles with the
+// module held loaded throughout; the resource report after cycle 10 and the last.
+TEST_F(AcquireTest, SessionCyclesOpenEnableAndCloseAsAsked)
+{
+    sources.AddTestSource("a", "name Cycles\npage 9 4 8\npage 10 5 24\n");
+    auto logOf = [&](const ProgramRun& run, size_t before) {
+        EXPECT_EQ(0u, run.exitCode) << run.output;
+        return sources.Log("a").substr(before);
+    };
+    const std::string enable = "call 0001 0009 0502", disable = "call 0001 0009 0501", close = "call 0001 0003 0402";
+
+    size_t before = sources.Log("a").size();
+    ProgramRun whole = Acquire("--cycles 3 --report-resources");
+    std::string log = logOf(whole, before);
+    // One load to list the sources, then one per open.
+    EXPECT_EQ(4, Count(log, "loaded \"Cycles\"")) << log;
+    EXPECT_EQ(4, Count(log, "unloaded")) << log;
+    EXPECT_EQ(3, Count(log, "opened by")) << log;
+    EXPECT_EQ(3, Count(log, enable)) << log;
+    EXPECT_EQ(3, Count(log, disable)) << log;
+    EXPECT_EQ(3, Count(log, close)) << log;
+    EXPECT_TRUE(LinesInOrder(whole.output, {"cycle 1 of 3", "cycle 1: 2 page(s)", "cycle 2 of 3", "cycle 3 of 3",
+                                            "source closed", "cycle 3: 2 page(s)", "manager closed",
+                                            "6 page(s) written by native transfer; the sequence ran without a failure"}));
+    // Fewer than ten cycles: the report comes once, at the end.
+    unsigned long long workingSet = 0;
+    unsigned long handles = 0;
+    int threads = 0, folders = -1, reports = 0;
+    for (const std::string& line : Lines(whole.output))
+        reports += sscanf(line.c_str(), "resources: cycle=3 working_set=%llu handles=%lu threads=%d temp_dirs=%d",
+                          &workingSet, &handles, &threads, &folders) == 4;
+    EXPECT_EQ(1, reports) << whole.output;
+    EXPECT_GT(workingSet, 1000000ull);
+    EXPECT_GT(handles, 0ul);
+    EXPECT_GE(threads, 2);  // the event loop's and the watchdog
+    EXPECT_GE(folders, 0);
+    for (int page = 0; page < 6; ++page) {
+        Bitmap bitmap = ReadBmp(OutFile(page + 1));
+        ASSERT_TRUE(bitmap.ok) << page + 1;
+        EXPECT_EQ(0, PatternMismatches(bitmap, page % 2)) << page + 1;
+    }
+
+    before = sources.Log("a").size();
+    ProgramRun again = Acquire("--cycles 3 --reenable");
+    log = logOf(again, before);
+    EXPECT_EQ(1, Count(log, "opened by")) << log;
+    EXPECT_EQ(3, Count(log, enable)) << log;
+    EXPECT_EQ(3, Count(log, disable)) << log;
+    EXPECT_EQ(1, Count(log, close)) << log;
+    EXPECT_TRUE(LinesInOrder(again.output, {"cycle 3: 2 page(s)", "6 page(s) written by native transfer; the "
+                                                                  "sequence ran without a failure"}));
+
+    before = sources.Log("a").size();
+    ProgramRun kept = Acquire("--cycles 11 --keep-loaded --report-resources");
+    log = logOf(kept, before);
+    EXPECT_EQ(11, Count(log, "opened by")) << log;
+    EXPECT_EQ(11, Count(log, close)) << log;
+    // Loaded to be listed and once more for the first open; unloaded when twacquire lets go.
+    EXPECT_EQ(2, Count(log, "loaded \"Cycles\"")) << log;
+    EXPECT_EQ(2, Count(log, "unloaded")) << log;
+    EXPECT_TRUE(HasLine(kept.output, "keeping the source module loaded: " + sources.path() + "a\\qrvtestsrc.ds"))
+        << kept.output;
+    size_t tenth = kept.output.find("\nresources: cycle=10 ");
+    EXPECT_NE(std::string::npos, tenth) << kept.output;
+    EXPECT_LT(tenth, kept.output.find("\nresources: cycle=11 ")) << kept.output;
+    EXPECT_EQ(2, Count(kept.output, "resources: ")) << kept.output;
+}
+
 TEST_F(AcquireTest, ListsTheRealSourceThroughTheManager)
 {
     sources.AddRealSource("orvel", "Acquire Test Orvel");

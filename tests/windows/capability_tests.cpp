@@ -295,8 +295,9 @@ TEST_F(Capabilities, EveryContainerTypeIsAnswered)
 
     Answer mechanism = Ask(ICAP_XFERMECH, MSG_GET);
     ASSERT_EQ(TWON_ENUMERATION, mechanism.conType);
-    EXPECT_EQ(2u, mechanism.enumeration().NumItems);
-    EXPECT_EQ(1u, mechanism.enumeration().CurrentIndex);  // memory
+    ASSERT_EQ(3u, mechanism.enumeration().NumItems);
+    EXPECT_EQ(2u, mechanism.enumeration().CurrentIndex);  // memory
+    EXPECT_EQ(TWSX_FILE, mechanism.item<TW_UINT16>(offsetof(TW_ENUMERATION, ItemList), 1));
 }
 
 TEST_F(Capabilities, BitDepthFollowsThePixelTypeAndFeederLoadedFollowsThePages)

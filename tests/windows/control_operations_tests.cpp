@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/message_presentation.h"
@@ -247,14 +248,28 @@ TEST_F(ControlOperations, TheDesktopWindowAsParentIsNeverDisabled)
     EXPECT_TRUE(IsWindowEnabled(GetDesktopWindow()));
 }
 
-TEST_F(ControlOperations, AfterACloseRequestTheWindowIsCreatedButNotShown)
+// A close requested before this enable (an earlier window, an earlier batch) hides nothing; a
+// close requested by the window's own start-up (no work folder can be made) leaves the window
+// created but not shown.
+TEST_F(ControlOperations, OnlyTheEnablesOwnCloseRequestKeepsTheWindowHidden)
 {
     ASSERT_EQ(TWRC_SUCCESS, Open());
     NotifyCloseDsReq();
     TW_USERINTERFACE ui{TRUE, FALSE, nullptr};
     ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui));
     ASSERT_NE(nullptr, SourceWindow);
+    EXPECT_TRUE(IsWindowVisible(SourceWindow));
+    EXPECT_FALSE(CloseRequested);
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui));
+
+    char saved[MAX_PATH] = "";
+    GetEnvironmentVariableA("TMP", saved, sizeof saved);
+    SetEnvironmentVariableA("TMP", "C:\\no such folder\\");
+    EXPECT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui));
+    SetEnvironmentVariableA("TMP", saved[0] ? saved : nullptr);
+    ASSERT_NE(nullptr, SourceWindow);
     EXPECT_FALSE(IsWindowVisible(SourceWindow));
+    EXPECT_TRUE(CloseRequested);
     EXPECT_EQ(StateEnabled, SourceState);
 }
 
@@ -365,41 +380,88 @@ TEST_F(ControlOperations, MemorySetUpPrefersOneByteLessThan64K)
     EXPECT_EQ(65535u, setup.Preferred);
 }
 
-TEST_F(ControlOperations, FileSetUpKeepsTheNameInAnyStateAndCreatesTheFileOnSet)
+// The file set-up and ICAP_IMAGEFILEFORMAT are one setting: each answers what the other set.
+TEST_F(ControlOperations, FileSetUpAnswersWhatWasSetAndRefusesFormatsItCannotWrite)
 {
     TempFolder folder;
     BoxWatcher boxes;
+    auto fileFormatCapability = [&](TW_UINT16 message, TW_UINT16 value) {
+        HGLOBAL container = GlobalAlloc(GHND, sizeof(TW_ONEVALUE));
+        auto* one = static_cast<TW_ONEVALUE*>(GlobalLock(container));
+        *one = {TWTY_UINT16, value};
+        GlobalUnlock(container);
+        TW_CAPABILITY capability{ICAP_IMAGEFILEFORMAT, TWON_ONEVALUE, message == MSG_SET ? container : nullptr};
+        EXPECT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_CAPABILITY, message, &capability));
+        GlobalFree(container);
+        TW_UINT16 answer = 0xFFFF;
+        if (message != MSG_SET && capability.hContainer) {
+            answer = TW_UINT16(static_cast<TW_ONEVALUE*>(GlobalLock(capability.hContainer))->Item);
+            GlobalUnlock(capability.hContainer);
+            GlobalFree(capability.hContainer);
+        }
+        return answer;
+    };
+    auto ask = [&](TW_UINT16 message) {
+        TW_SETUPFILEXFER setup;
+        memset(&setup, 0x5A, sizeof setup);  // nothing the application leaves there is taken
+        setup.FileName[sizeof setup.FileName - 1] = '\0';
+        EXPECT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_SETUPFILEXFER, message, &setup));
+        EXPECT_EQ(0, setup.VRefNum);
+        return std::make_pair(std::string(setup.FileName), setup.Format);
+    };
+    const auto defaults = std::make_pair(std::string("TWAIN.TMP"), TW_UINT16(TWFF_TIFF));
     TW_SETUPFILEXFER setup{};
-    // The name is kept first, even when the state refuses the operation.
-    std::string longName(300, 'f');
-    memcpy(setup.FileName, longName.c_str(), sizeof setup.FileName);
-    EXPECT_EQ(TWRC_FAILURE, Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, &setup));
-    EXPECT_EQ(std::string(255, 'f'), TransferFileName);
+    strcpy(setup.FileName, (folder / "early.bmp").c_str());
+    setup.Format = TWFF_BMP;
+    EXPECT_EQ(TWRC_FAILURE, Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup));
+    EXPECT_EQ(TWCC_SEQERROR, ConditionCode);
 
     ASSERT_EQ(TWRC_SUCCESS, Open());
-    std::string name = folder / "new.bmp";
-    memset(&setup, 0, sizeof setup);
-    strcpy(setup.FileName, name.c_str());
-    setup.Format = TWFF_BMP;
-    setup.VRefNum = 5;
-    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, &setup));
-    EXPECT_EQ(TWFF_TIFF, setup.Format);
-    EXPECT_EQ(0, setup.VRefNum);
-    EXPECT_STREQ(name.c_str(), setup.FileName);
-    EXPECT_FALSE(FileExists(name));
+    EXPECT_EQ(defaults, ask(MSG_GET));
+    EXPECT_EQ(defaults, ask(MSG_GETCURRENT));
+    EXPECT_EQ(defaults, ask(MSG_GETDEFAULT));
 
+    // A format the transfer does not write is refused at the set, and nothing of it is kept.
+    strcpy(setup.FileName, (folder / "page.jpg").c_str());
+    setup.Format = 4;  // TWFF_JFIF
+    boxes.Clear();
+    EXPECT_EQ(TWRC_FAILURE, Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup));
+    EXPECT_EQ(TWCC_BADVALUE, ConditionCode);
+    ASSERT_EQ(1u, boxes.Boxes().size());
+    EXPECT_EQ("Application error.", boxes.Boxes()[0].text);
+    EXPECT_FALSE(FileExists(folder / "page.jpg"));
+    EXPECT_EQ(defaults, ask(MSG_GET));
+
+    // A name of 300 characters is cut to 255; the file is created empty, and an existing file
+    // keeps its content until the transfer.
+    std::string longName = folder / std::string(300, 'f');
+    std::string name = longName.substr(0, 255);
+    memcpy(setup.FileName, longName.c_str(), sizeof setup.FileName);
+    setup.Format = TWFF_BMP;
     ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup));
     EXPECT_TRUE(FileExists(name));
     EXPECT_EQ("", ReadFileText(name));
+    EXPECT_EQ(std::make_pair(name, TW_UINT16(TWFF_BMP)), ask(MSG_GET));
+    EXPECT_EQ(std::make_pair(name, TW_UINT16(TWFF_BMP)), ask(MSG_GETCURRENT));
+    EXPECT_EQ(defaults, ask(MSG_GETDEFAULT));
+    EXPECT_EQ(TWFF_BMP, fileFormatCapability(MSG_GETCURRENT, 0));
     WriteFileText(name, "kept");
+    strcpy(setup.FileName, name.c_str());
+    setup.Format = TWFF_TIFF;
     ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup));
     EXPECT_EQ("kept", ReadFileText(name));
+    EXPECT_EQ(TWFF_TIFF, fileFormatCapability(MSG_GETCURRENT, 0));
+    fileFormatCapability(MSG_SET, TWFF_BMP);
+    EXPECT_EQ(std::make_pair(name, TW_UINT16(TWFF_BMP)), ask(MSG_GET));
 
+    // A name that cannot be created is refused as before, and the last good set stays.
     strcpy(setup.FileName, (folder / "missing\\page.bmp").c_str());
+    setup.Format = TWFF_TIFF;
     boxes.Clear();
     EXPECT_EQ(TWRC_FAILURE, Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup));
     EXPECT_EQ(TWCC_SEQERROR, ConditionCode);
     EXPECT_EQ(1u, boxes.Boxes().size());
+    EXPECT_EQ(std::make_pair(name, TW_UINT16(TWFF_BMP)), ask(MSG_GET));
 }
 
 TEST_F(ControlOperations, TransferGroupIsAlwaysImage)

@@ -15,9 +15,8 @@
 #include <vector>
 
 #include "device/config_store.h"
-#include "device/message_presentation.h"
 #include "device/storage_tables.h"
-#include "imaging/windows/page_bitmap_builder.h"
+#include "imaging/windows/page_file_io.h"
 #include "imaging/windows/page_file_store.h"
 #include "source/capability_negotiation.h"
 #include "source/capability_store.h"
@@ -31,7 +30,7 @@
 #include "tests/windows/support/attached_core.h"
 #include "tests/windows/support/box_watcher.h"
 #include "tests/windows/support/test_files.h"
-#include "window/options_panel.h"
+#include "window/download_chain.h"
 #include "window/progress_window.h"
 
 namespace {
@@ -45,17 +44,8 @@ int PrepareFromDocumentInHand(int page)
     if (CurrentDocumentPath[0] == '\0')
         return 0;
     ProgressTick();
-    PageBuildRequest request;
-    request.documentPath = CurrentDocumentPath;
-    request.page = page;
-    request.workDirectory = WorkDirectory;
-    request.convert = true;
-    request.conversion = TransferConversionSettings();
-    PageBuildResult built = BuildPageBitmap(request);
-    if (!built.built) {
-        PresentMessage(built.messageId);
+    if (!BuildTransferPage(page))
         return 0;
-    }
     ProgressTick();
     return 1;
 }
@@ -233,11 +223,11 @@ protected:
         return info;
     }
 
-    void SetTransferFile(const std::string& name)
+    void SetTransferFile(const std::string& name, TW_UINT16 format = TWFF_BMP)
     {
         TW_SETUPFILEXFER setup{};
         strcpy(setup.FileName, name.c_str());
-        setup.Format = TWFF_BMP;
+        setup.Format = format;
         ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup));
     }
 
@@ -356,8 +346,9 @@ TEST_F(ImageTransfer, EveryImageTripletInEveryState)
                 EXPECT_NE(nullptr, data.dib);
                 GlobalFree(data.dib);
             }
+            // The default format is TIFF, whatever the name ends in.
             if (c.argumentType == DAT_IMAGEFILEXFER) {
-                EXPECT_EQ(expected.result == TWRC_XFERDONE, ReadBmpFile(target).ok);
+                EXPECT_EQ(expected.result == TWRC_XFERDONE, ReadFileText(target).rfind(std::string("II*\0", 4), 0) == 0);
             }
         }
     }
@@ -409,6 +400,74 @@ TEST_F(ImageTransfer, ThePageIsDescribedAsItsFileSays)
     EXPECT_EQ(width.Frac, layout.Frame.Right.Frac);
     EXPECT_EQ(ToFix32(GetPhysicalHeight()).Whole, layout.Frame.Bottom.Whole);
     EXPECT_EQ(4u, layout.PageNumber);
+}
+
+// The layout and the resolutions in each unit the application may choose: before a page, the
+// physical size (in pixels at the resolution asked for); for a portrait page and a landscape
+// page of half the vertical resolution, the page's own size and resolution; the default layout
+// stays the physical size while a page is ready.
+TEST_F(ImageTransfer, LayoutAndResolutionInEveryUnit)
+{
+    auto setUnits = [&](TW_UINT16 units) {
+        TW_UINT16 item = units;
+        TW_CAPABILITY capability{ICAP_UNITS, TWON_ONEVALUE, nullptr};
+        ASSERT_EQ(TWCC_SUCCESS, BuildOneValue(&capability, TWTY_UINT16, &item));
+        ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_CAPABILITY, MSG_SET, &capability));
+        GlobalFree(capability.hContainer);
+    };
+    auto layoutOf = [&](TW_UINT16 message) {
+        TW_IMAGELAYOUT layout{};
+        EXPECT_EQ(TWRC_SUCCESS, Call(DG_IMAGE, DAT_IMAGELAYOUT, message, &layout));
+        EXPECT_EQ(0.0f, FromFix32(layout.Frame.Left));
+        EXPECT_EQ(0.0f, FromFix32(layout.Frame.Top));
+        return std::pair<double, double>(FromFix32(layout.Frame.Right), FromFix32(layout.Frame.Bottom));
+    };
+    auto page = [&](int width, int height, int xDpi, int yDpi) {
+        std::vector<uint8_t> rows(size_t((width + 31) / 32 * 4) * height, 0xFF);
+        std::string path = work + "shape.bmp";
+        ASSERT_EQ(1, WritePageBitmapFile(path.c_str(), rows.data(), width, height, xDpi, yDpi, 0));
+        ASSERT_EQ(1, SelectPageFile(path.c_str()));
+    };
+    const double fix = 1.0 / 32768;
+    const struct {
+        TW_UINT16 units;
+        double perInch;       // lengths: inches times this (pixels: times the resolution)
+        double resolution;    // pixels per unit at 200 dpi
+        bool pixels;
+    } units[] = {{TWUN_INCHES, 1, 200, false}, {TWUN_CENTIMETERS, 2.54, 200 / 2.54, false}, {TWUN_PIXELS, 0, 1, true}};
+    for (const auto& u : units) {
+        SCOPED_TRACE("units " + std::to_string(u.units));
+        setUnits(u.units);
+        auto length = [&](double inches, double dpi) { return u.pixels ? inches * dpi : inches * u.perInch; };
+
+        SourceState = StateOpen;
+        memset(&CurrentPageHeader, 0, sizeof CurrentPageHeader);
+        auto frame = layoutOf(MSG_GET);
+        EXPECT_NEAR(length(8.64, 200), frame.first, fix);
+        EXPECT_NEAR(length(11.0, 200), frame.second, fix);
+
+        SourceState = StateXferReady;
+        page(1728, 2376, 200, 200);
+        frame = layoutOf(MSG_GETCURRENT);
+        EXPECT_NEAR(u.pixels ? 1728 : length(8.64, 200), frame.first, fix);
+        EXPECT_NEAR(u.pixels ? 2376 : length(11.88, 200), frame.second, fix);
+        TW_IMAGEINFO info = Info();
+        EXPECT_NEAR(u.resolution, FromFix32(info.XResolution), fix);
+        EXPECT_NEAR(u.resolution, FromFix32(info.YResolution), fix);
+
+        page(2376, 864, 200, 100);
+        SourceState = StateTransferring;
+        frame = layoutOf(MSG_GET);
+        EXPECT_NEAR(u.pixels ? 2376 : length(11.88, 200), frame.first, fix);
+        EXPECT_NEAR(u.pixels ? 864 : length(8.64, 100), frame.second, fix);
+        SourceState = StateXferReady;
+        info = Info();
+        EXPECT_NEAR(u.resolution, FromFix32(info.XResolution), fix);
+        EXPECT_NEAR(u.pixels ? 1 : u.resolution / 2, FromFix32(info.YResolution), fix);
+        frame = layoutOf(MSG_GETDEFAULT);
+        EXPECT_NEAR(length(8.64, 200), frame.first, fix);
+        EXPECT_NEAR(length(11.0, 200), frame.second, fix);
+    }
 }
 
 // Three pages of three codings, all of them by native transfer in black and white: each DIB is
@@ -478,10 +537,11 @@ TEST_F(ImageTransfer, NativeBatchHandsOverEveryPageAsABottomUpDib)
     EXPECT_TRUE(FileExists(PageFile(1)) && FileExists(PageFile(2)) && FileExists(PageFile(3)));
 }
 
-// Grey pages by file transfer, each where the application asked: a standard BMP with the 256
-// greys, its rows the page file's rows in bottom-up order. A name the transfer refuses and a
-// file that cannot be written leave the counters and no file.
-TEST_F(ImageTransfer, FileBatchWritesEachPageWhereTheApplicationAsked)
+// Grey pages by file transfer, each where the application asked and in the format it set up,
+// whatever the name ends in: a standard BMP with the 256 greys, its rows the page file's rows in
+// bottom-up order, under an upper-case name; then a TIFF under a ".bmp" name, with the page's
+// size and resolution. A file that cannot be written leaves the counters and no file.
+TEST_F(ImageTransfer, FileBatchWritesEachPageWhereAndAsTheApplicationAsked)
 {
     TempFolder out;
     UseDocument("multipage\\mixed.tif");
@@ -491,50 +551,58 @@ TEST_F(ImageTransfer, FileBatchWritesEachPageWhereTheApplicationAsked)
     SetYResolution(100);
     StartBatch(2, 3, 2);
 
-    // Out of order or unwritable: refused, nothing left behind, the page still there to take.
+    // Unwritable: refused, nothing left behind, the page still there to take.
     BoxWatcher boxes;
-    SetTransferFile(out / "upper.BMP");
-    DeleteFileA((out / "upper.BMP").c_str());
-    EXPECT_EQ(TWRC_FAILURE, Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr));
-    EXPECT_EQ(TWCC_BADPROTOCOL, ConditionCode);
-    strcpy(TransferFileName, (out / "missing\\page.bmp").c_str());
-    EXPECT_EQ(TWRC_FAILURE, Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr));
-    EXPECT_EQ(TWCC_BADPROTOCOL, ConditionCode);
+    for (TW_UINT16 format : {TWFF_BMP, TWFF_TIFF}) {
+        SetTransferFile(out / "first.bmp", format);
+        DeleteFileA((out / "first.bmp").c_str());
+        strcpy(TransferFileName, (out / "missing\\page.bmp").c_str());
+        EXPECT_EQ(TWRC_FAILURE, Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr));
+        EXPECT_EQ(TWCC_BADPROTOCOL, ConditionCode);
+    }
     EXPECT_EQ(2u, boxes.Boxes().size());
     EXPECT_EQ(std::vector<std::string>{}, FilesIn(out.path()));
     EXPECT_EQ(2, GetCurrentPage());
     EXPECT_EQ(2, GetPagesRemaining());
     EXPECT_EQ(StateXferReady, SourceState);
 
-    for (int page = 2; page <= 3; ++page) {
-        SCOPED_TRACE(page);
-        BmpFile pageFile = ReadBmpFile(PageFile(page));
-        ASSERT_TRUE(pageFile.ok);
-        TW_IMAGEINFO info = Info();
-        EXPECT_EQ(8, info.BitsPerPixel);
-        EXPECT_EQ(100, info.XResolution.Whole);
-        EXPECT_EQ(864, info.ImageWidth);
-        std::string target = out / ("page" + std::to_string(page) + ".bmp");
-        SetTransferFile(target);
-        ASSERT_EQ(TWRC_XFERDONE, Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr));
-        EXPECT_EQ(TWCC_SUCCESS, ConditionCode);
-        BmpFile written = ReadBmpFile(target);
-        ASSERT_TRUE(written.ok);
-        EXPECT_EQ(1078u, written.offset);
-        EXPECT_EQ(8u, written.bits);
-        EXPECT_EQ(pageFile.width, written.width);
-        EXPECT_EQ(pageFile.height, written.height);
-        EXPECT_EQ(0, memcmp(written.bytes.data() + 14, pageFile.bytes.data() + 14, 40 + 1024));
-        int mismatches = 0;
-        for (uint32_t y = 0; y < written.height; ++y)
-            mismatches += memcmp(written.Row(written.height - 1 - y), pageFile.Row(y), written.stride) != 0;
-        EXPECT_EQ(0, mismatches);
-        // The page is not blank.
-        EXPECT_NE(std::string::npos, pageFile.bytes.find('\0', pageFile.offset));
-        EXPECT_EQ(page < 3 ? 0xFFFF : 0, EndTransfer());
-    }
+    BmpFile pageFile = ReadBmpFile(PageFile(2));
+    ASSERT_TRUE(pageFile.ok);
+    TW_IMAGEINFO info = Info();
+    EXPECT_EQ(8, info.BitsPerPixel);
+    EXPECT_EQ(100, info.XResolution.Whole);
+    EXPECT_EQ(864, info.ImageWidth);
+    SetTransferFile(out / "page2.BMP");
+    ASSERT_EQ(TWRC_XFERDONE, Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr));
+    EXPECT_EQ(TWCC_SUCCESS, ConditionCode);
+    BmpFile written = ReadBmpFile(out / "page2.BMP");
+    ASSERT_TRUE(written.ok);
+    EXPECT_EQ(1078u, written.offset);
+    EXPECT_EQ(8u, written.bits);
+    EXPECT_EQ(pageFile.width, written.width);
+    EXPECT_EQ(pageFile.height, written.height);
+    EXPECT_EQ(0, memcmp(written.bytes.data() + 14, pageFile.bytes.data() + 14, 40 + 1024));
+    int mismatches = 0;
+    for (uint32_t y = 0; y < written.height; ++y)
+        mismatches += memcmp(written.Row(written.height - 1 - y), pageFile.Row(y), written.stride) != 0;
+    EXPECT_EQ(0, mismatches);
+    // The page is not blank.
+    EXPECT_NE(std::string::npos, pageFile.bytes.find('\0', pageFile.offset));
+    EXPECT_EQ(0xFFFF, EndTransfer());
+
+    pageFile = ReadBmpFile(PageFile(3));
+    SetTransferFile(out / "page3.bmp", TWFF_TIFF);
+    ASSERT_EQ(TWRC_XFERDONE, Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr));
+    EXPECT_EQ(0u, ReadFileText(out / "page3.bmp").rfind(std::string("II*\0", 4), 0));
+    PageInfo tiff;
+    ASSERT_EQ(1, GetTiffPageInfo((out / "page3.bmp").c_str(), 1, tiff));
+    EXPECT_EQ(int32_t(pageFile.width), tiff.width);
+    EXPECT_EQ(int32_t(pageFile.height), tiff.height);
+    EXPECT_EQ(100, tiff.xResolution);
+    EXPECT_EQ(100, tiff.yResolution);
+    EXPECT_EQ(0, EndTransfer());
     EXPECT_TRUE(CloseRequested);
-    EXPECT_EQ((std::vector<std::string>{"page2.bmp", "page3.bmp"}), FilesIn(out.path()));
+    EXPECT_EQ((std::vector<std::string>{"page2.BMP", "page3.bmp"}), FilesIn(out.path()));
 }
 
 // RGB pages by memory transfer in strips of whole rows from a 16384-byte buffer: red, green,
@@ -728,6 +796,20 @@ TEST_F(ImageTransfer, DisablingInTheMiddleOfAPageEndsItsWindowAndLetsItsFileGo)
     EXPECT_EQ(nullptr, ProgressState.Thread);
     EXPECT_EQ(nullptr, ProgressState.Window);
     EXPECT_TRUE(DeleteFileA(PageFile(1).c_str()));
+
+    // The batch ended with the window: nothing is pending for the next enable, and the next
+    // batch's first strip starts at the top of its page.
+    TW_PENDINGXFERS pending{};
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending));
+    EXPECT_EQ(0, pending.Count);
+    SourceState = StateEnabled;
+    StartBatch(1, 3, 3);
+    strip = TW_IMAGEMEMXFER{};
+    strip.Memory = {TWMF_APPOWNS | TWMF_POINTER, TW_UINT32(buffer.size()), buffer.data()};
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &strip));
+    EXPECT_EQ(0u, strip.YOffset);
+    EXPECT_LT(0u, strip.Rows);
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, nullptr));
 }
 
 // A later page that cannot be built ends the document with the page builder's message; what

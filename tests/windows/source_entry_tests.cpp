@@ -162,6 +162,7 @@ TEST(Dispatch, UnknownGroupsAndArgumentTypesFailWithBadProtocolAndNoBox)
     EXPECT_TRUE(boxes.Boxes().empty());
 }
 
+// A message that is not the source's comes back with TWMessage MSG_NULL.
 TEST(Dispatch, ProcessEventIsRecognisedByItsMessageAloneAndNotServedWithoutWindow)
 {
     LoadedSource source;
@@ -173,7 +174,7 @@ TEST(Dispatch, ProcessEventIsRecognisedByItsMessageAloneAndNotServedWithoutWindo
     for (TW_UINT32 group : {DG_CONTROL, DG_IMAGE, DG_AUDIO, TW_UINT32{0}}) {
         TW_EVENT event{&message, 0x4242};
         EXPECT_EQ(TWRC_NOTDSEVENT, source.Call(group, DAT_EVENT, MSG_PROCESSEVENT, &event));
-        EXPECT_EQ(0x4242, event.TWMessage);
+        EXPECT_EQ(MSG_NULL, event.TWMessage);
         EXPECT_EQ(TWRC_NOTDSEVENT, source.Call(group, DAT_CAPABILITY, MSG_PROCESSEVENT, &event));
     }
     // Event processing neither sets nor resets the condition code.

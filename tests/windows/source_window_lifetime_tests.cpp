@@ -181,6 +181,71 @@ TEST_F(SourceWindowLifetime, NoWindowSurvivesACloseWithoutDisableAndNeverTwo)
     EXPECT_TRUE(boxes.Boxes().empty());
 }
 
+// Every enable shows the window, however the one before ended. The user closes it with the close
+// box; the application disables and enables again: shown. Closed with Escape, the source is
+// closed and opened again while the module stays loaded (the application holds it, as a manager
+// that keeps sources loaded would): shown. Along the way the source's share of the event loop:
+// another window's message is not the source's and comes back with TWMessage MSG_NULL, and
+// Alt+F4 on a control of the window is taken by the source and leads to the close request.
+TEST_F(SourceWindowLifetime, EveryEnableShowsTheWindow)
+{
+    Application app;
+    ASSERT_TRUE(app.ready());
+    BoxWatcher boxes;
+    ASSERT_EQ(TWRC_SUCCESS, app.Open());
+    HMODULE held = LoadLibraryA((folder_ + "qrvkbx.ds").c_str());
+    ASSERT_NE(nullptr, held);
+    auto enableAndFind = [&]() -> HWND {
+        EXPECT_EQ(TWRC_SUCCESS, app.Enable());
+        HWND window = FindSourceWindow();
+        EXPECT_NE(nullptr, window);
+        EXPECT_TRUE(window && IsWindowVisible(window));
+        return window;
+    };
+
+    HWND window = enableAndFind();
+    ASSERT_NE(nullptr, window);
+    MSG foreign{app.window, WM_USER + 5, 0, 0, 0, {0, 0}};
+    TW_EVENT event{&foreign, MSG_XFERREADY};
+    EXPECT_EQ(TWRC_NOTDSEVENT, app.Call(&app.source, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event));
+    EXPECT_EQ(MSG_NULL, event.TWMessage);
+    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_TRUE(app.Pump(10000, true));
+    ASSERT_EQ(TWRC_SUCCESS, app.Disable());
+
+    // Enabled again in the same open period.
+    window = enableAndFind();
+    ASSERT_NE(nullptr, window);
+    HWND tab = GetDlgItem(window, 1071);
+    ASSERT_NE(nullptr, tab);
+    MSG altF4{tab, WM_SYSKEYDOWN, VK_F4, 0x203E0001, 0, {0, 0}};
+    event = TW_EVENT{&altF4, MSG_XFERREADY};
+    EXPECT_EQ(TWRC_DSEVENT, app.Call(&app.source, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event));
+    EXPECT_EQ(MSG_NULL, event.TWMessage);
+    EXPECT_TRUE(app.Pump(10000, true));
+    // Without Alt it is no request to close.
+    MSG plainF4{tab, WM_SYSKEYDOWN, VK_F4, 0x003E0001, 0, {0, 0}};
+    event = TW_EVENT{&plainF4, MSG_NULL};
+    app.Call(&app.source, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event);
+    EXPECT_FALSE(app.Pump(500, true));
+    ASSERT_EQ(TWRC_SUCCESS, app.Disable());
+    ASSERT_EQ(TWRC_SUCCESS, app.Close());
+
+    // Opened again: the manager loads the module the application still holds.
+    ASSERT_EQ(TWRC_SUCCESS, app.Open());
+    window = enableAndFind();
+    ASSERT_NE(nullptr, window);
+    PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(app.Pump(10000, true));
+    EXPECT_TRUE(IsWindowVisible(window));  // until the application disables the source
+    ASSERT_EQ(TWRC_SUCCESS, app.Disable());
+    EXPECT_FALSE(IsWindow(window));
+    ASSERT_EQ(TWRC_SUCCESS, app.Close());
+    FreeLibrary(held);
+    EXPECT_EQ(0, SourceWindows());
+    EXPECT_TRUE(boxes.Boxes().empty());
+}
+
 // The module unloaded in state 5 by an application that loaded it itself: the window goes
 // with it and the application's window is enabled again.
 TEST_F(SourceWindowLifetime, UnloadingInStateFiveTakesTheWindowAlong)

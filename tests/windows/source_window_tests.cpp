@@ -64,12 +64,13 @@ protected:
     void SetAddress(const std::string& address) { SetRegistryString(HKEY_CURRENT_USER, CommonPath(), "Server Address", address); }
     void SetPort(int port) { SetRegistryString(HKEY_LOCAL_MACHINE, CommonPath(), "HttpPort", std::to_string(port)); }
 
-    // The saved options with a logon, as "&Save" would leave them.
-    void SaveLogon(const std::string& user, const std::string& password)
+    // The saved options with a logon, as "&Save" would leave them (page range "Current page"
+    // unless another is given).
+    void SaveLogon(const std::string& user, const std::string& password, int pageRangeChoice = 1019)
     {
         StorageSettingsRecord record{};
         record.resolutionChoice = 1024;
-        record.pageRangeChoice = 1019;
+        record.pageRangeChoice = pageRangeChoice;
         record.pixelTypeChoice = 1013;
         record.sortColumn = 1;
         strncpy(record.selectedUser, user.c_str(), sizeof record.selectedUser - 1);
@@ -1203,5 +1204,241 @@ TEST_F(SourceWindowFlow, PreviewKeepsProportionsAndStepsThroughPages)
         ASSERT_TRUE(view.ok) << grey;
         EXPECT_TRUE(view.framed) << grey;
         EXPECT_LE(view.page.width(), 0) << grey << ": something is drawn in the pane";
+    }
+}
+
+// ---- a second scan in the same loaded source
+
+namespace {
+
+// A frame and a resolution as twacquire reports them ("layout before enabling: frame L T R B,
+// ..." and "page N layout: frame L T R B, ...; resolution X x Y").
+struct ReportedLayout {
+    double left = -1, top = -1, right = -1, bottom = -1, xResolution = -1, yResolution = -1;
+};
+
+std::vector<ReportedLayout> LayoutsBeforeEnabling(const std::string& output)
+{
+    std::vector<ReportedLayout> layouts;
+    for (const std::string& line : Lines(output)) {
+        ReportedLayout layout;
+        if (sscanf(line.c_str(), "layout before enabling: frame %lf %lf %lf %lf", &layout.left, &layout.top,
+                   &layout.right, &layout.bottom) == 4)
+            layouts.push_back(layout);
+    }
+    return layouts;
+}
+
+ReportedLayout PageLayout(const std::string& output, int page)
+{
+    ReportedLayout layout;
+    std::string start = "page " + std::to_string(page) + " layout: frame ";
+    for (const std::string& line : Lines(output)) {
+        if (line.rfind(start, 0) != 0)
+            continue;
+        unsigned document, number, frame;
+        sscanf(line.c_str() + start.size(), "%lf %lf %lf %lf, document %u, page %u, frame %u; resolution %lf x %lf",
+               &layout.left, &layout.top, &layout.right, &layout.bottom, &document, &number, &frame,
+               &layout.xResolution, &layout.yResolution);
+    }
+    return layout;
+}
+
+// Within a TW_FIX32's rounding and the report's four decimals.
+void ExpectFrame(const ReportedLayout& layout, double right, double bottom)
+{
+    EXPECT_NEAR(0, layout.left, 1e-4);
+    EXPECT_NEAR(0, layout.top, 1e-4);
+    EXPECT_NEAR(right, layout.right, 1e-4);
+    EXPECT_NEAR(bottom, layout.bottom, 1e-4);
+}
+
+// A portrait, a landscape and a 200 x 100 dpi page, newest first.
+std::string ThreeShapes()
+{
+    const std::string sample = SampleStorageUnix() + "/documents/";
+    auto document = [](const char* id, const char* subject, int day, const std::string& file) {
+        return std::string("      <document id=\"") + id + "\" subject=\"" + subject + "\" timestamp=\"2024/09/0" +
+               std::to_string(day) + " 10:00:00\" pages=\"1\" doctype=\"SCAN\" file=\"" + file + "\"/>\n";
+    };
+    return "<storage name=\"Orvel Simulator\" type=\"1\">\n"
+           "  <user id=\"001\" handle=\"1\" name=\"Alice Archer\" password=\"\">\n"
+           "    <folder id=\"00000100\" name=\"Shapes\">\n" +
+           document("00004000", "Portrait", 3, sample + "00001000.tif") +
+           document("00004001", "Landscape", 2, TestDocumentsUnix() + "/preview/landscape.tif") +
+           document("00004002", "Standard", 1, sample + "00001004.tif") + "    </folder>\n  </user>\n</storage>\n";
+}
+
+// The three documents chosen, the first on show, and "&Download"; the window goes when the
+// application disables the source after the batch.
+const char* const DownloadThreeShapes = "wait-dialog 1071 30000\nsleep 500\n"
+                                        "click-item 1001 0\nsleep 800\n"
+                                        "click-item 1001 1 ctrl\nsleep 300\n"
+                                        "click-item 1001 2 ctrl\nsleep 500\n"
+                                        "click 1007\nwait-gone 120000\n";
+
+// TMP and TEMP of the processes this one starts, for as long as the object lives: the source's
+// work folders are then the only folders there.
+class PrivateTemporaryFolder {
+public:
+    PrivateTemporaryFolder()
+    {
+        for (const char* name : {"TMP", "TEMP"}) {
+            char value[MAX_PATH] = "";
+            GetEnvironmentVariableA(name, value, sizeof value);
+            saved_.push_back(value);
+            SetEnvironmentVariableA(name, folder_.path().c_str());
+        }
+    }
+    ~PrivateTemporaryFolder()
+    {
+        SetEnvironmentVariableA("TMP", saved_[0].empty() ? nullptr : saved_[0].c_str());
+        SetEnvironmentVariableA("TEMP", saved_[1].empty() ? nullptr : saved_[1].c_str());
+    }
+    const std::string& path() const { return folder_.path(); }
+
+private:
+    TempFolder folder_{"qtmp"};
+    std::vector<std::string> saved_;
+};
+
+}  // namespace
+
+// The user closes the window with Alt+F4 while the folder tree has the focus: the source asks
+// to be closed; the application disables it and enables it again without closing it: the window
+// is shown again and a second batch runs. In centimetres: each page's frame is its own size and
+// its resolution is per centimetre; before a page the frame is the physical size.
+TEST_F(SourceWindowFlow, AltF4OnTheTreeThenEnabledAgainInCentimetres)
+{
+    CustomStorage storage(ThreeShapes());
+    DeviceSimulator device({}, storage.unixPath());
+    ASSERT_TRUE(device.started());
+    Install();
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    SaveLogon("001:Alice Archer", "", 1020);
+    // Alt, F4 down with Alt held, and both up, as a person's keys arrive at the focused tree.
+    WriteFileText(work / "close.txt", std::string(WaitForWindow) +
+                                          "sleep 500\nclick-in 1000\nsleep 300\nfocus\n"
+                                          "post 1000 0x0104 0x12 0x20380001\n"
+                                          "post 1000 0x0104 0x73 0x203E0001\n"
+                                          "post 1000 0x0105 0x73 0xE03E0001\n"
+                                          "post 1000 0x0105 0x12 0xC0380001\n"
+                                          "wait-gone 30000\n");
+    WriteFileText(work / "download.txt", DownloadThreeShapes);
+    std::string out = work.path().substr(0, work.path().size() - 1);
+    ProgramRun run = RunAcquire(std::string("--source \"") + DriverName + "\" --timeout 150 --cycles 2 --reenable" +
+                                    " --layout --cap 0x0102=1 --script \"" + work / "close.txt" + "\" --script \"" +
+                                    work / "download.txt" + "\" --out \"" + out + "\"",
+                                work.path(), 200000);
+    ASSERT_TRUE(run.finished) << run.output;
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_EQ(0, Count(run.output, "script: line")) << run.output;
+    EXPECT_EQ(0, Count(run.output, "Application error.")) << run.output;
+    EXPECT_TRUE(LinesInOrder(run.output, {
+        "cycle 1 of 2",
+        "source enabled",
+        "script: focus 1000",
+        "the source asks to be closed (MSG_CLOSEDSREQ)",
+        "source disabled",
+        "cycle 1: 0 page(s)",
+        "cycle 2 of 2",
+        "source enabled",
+        "the source has pages ready (MSG_XFERREADY)",
+        "no page is pending",
+        "the source asks to be closed (MSG_CLOSEDSREQ)",
+        "source disabled",
+        "source closed",
+        "cycle 2: 3 page(s)",
+    })) << run.output;
+    // Opened once, closed once.
+    EXPECT_EQ(1, Count(run.output, "opened \"")) << run.output;
+    EXPECT_EQ(1, Count(run.output, "source closed")) << run.output;
+
+    std::vector<ReportedLayout> before = LayoutsBeforeEnabling(run.output);
+    ASSERT_EQ(2u, before.size()) << run.output;
+    for (const ReportedLayout& layout : before)
+        ExpectFrame(layout, 8.64 * 2.54, 11.0 * 2.54);
+    const double perCentimetre = 200 / 2.54;
+    const struct {
+        double right, bottom, xResolution, yResolution;
+    } pages[] = {
+        {8.64 * 2.54, 11.88 * 2.54, perCentimetre, perCentimetre},
+        {11.88 * 2.54, 8.64 * 2.54, perCentimetre, perCentimetre},
+        {8.64 * 2.54, 11.88 * 2.54, perCentimetre, perCentimetre / 2},
+    };
+    for (int page = 1; page <= 3; ++page) {
+        SCOPED_TRACE("page " + std::to_string(page));
+        ReportedLayout layout = PageLayout(run.output, page);
+        ExpectFrame(layout, pages[page - 1].right, pages[page - 1].bottom);
+        EXPECT_NEAR(pages[page - 1].xResolution, layout.xResolution, 1e-4);
+        EXPECT_NEAR(pages[page - 1].yResolution, layout.yResolution, 1e-4);
+    }
+}
+
+// A batch, then the source closed and opened again while its module stays loaded (twacquire
+// holds it, as a manager that keeps sources loaded would): the window is shown again and the
+// second batch brings the same pages. In pixels: frames are pixel counts, resolutions 1 pixel per
+// pixel, and before a page the physical size at the resolution asked for. No work folder is
+// left behind by either batch.
+TEST_F(SourceWindowFlow, SecondBatchWithTheModuleKeptLoadedInPixels)
+{
+    CustomStorage storage(ThreeShapes());
+    DeviceSimulator device({}, storage.unixPath());
+    ASSERT_TRUE(device.started());
+    Install();
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    SaveLogon("001:Alice Archer", "", 1020);
+    WriteFileText(work / "download.txt", DownloadThreeShapes);
+    std::string out = work.path().substr(0, work.path().size() - 1);
+    ProgramRun run;
+    {
+        PrivateTemporaryFolder temporary;
+        run = RunAcquire(std::string("--source \"") + DriverName + "\" --timeout 150 --cycles 2 --keep-loaded" +
+                             " --report-resources --layout --cap 0x0102=5 --script \"" + work / "download.txt" +
+                             "\" --out \"" + out + "\"",
+                         work.path(), 200000);
+        EXPECT_EQ(std::vector<std::string>{}, FilesIn(temporary.path()));
+    }
+    ASSERT_TRUE(run.finished) << run.output;
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_EQ(0, Count(run.output, "script: line")) << run.output;
+    EXPECT_EQ(0, Count(run.output, "Application error.")) << run.output;
+    EXPECT_TRUE(LinesInOrder(run.output, {
+        "keeping the source module loaded: " + sources.path() + "orvel\\qrvkbx.ds",
+        "source closed",
+        "cycle 1: 3 page(s)",
+        "cycle 2 of 2",
+        "source enabled",
+        "script: done",
+        "source closed",
+        "cycle 2: 3 page(s)",
+    })) << run.output;
+    EXPECT_EQ(2, Count(run.output, "opened \"")) << run.output;
+    EXPECT_EQ(1, Count(run.output, "resources: cycle=2 ")) << run.output;
+    EXPECT_EQ(1, Count(run.output, " temp_dirs=0")) << run.output;
+
+    std::vector<ReportedLayout> before = LayoutsBeforeEnabling(run.output);
+    ASSERT_EQ(2u, before.size()) << run.output;
+    for (const ReportedLayout& layout : before)
+        ExpectFrame(layout, 8.64 * 200, 11.0 * 200);
+    const int sizes[3][2] = {{1728, 2376}, {2376, 1728}, {1728, 1188}};
+    for (int page = 1; page <= 6; ++page) {
+        SCOPED_TRACE("page " + std::to_string(page));
+        ReportedLayout layout = PageLayout(run.output, page);
+        ExpectFrame(layout, sizes[(page - 1) % 3][0], sizes[(page - 1) % 3][1]);
+        EXPECT_NEAR(1, layout.xResolution, 1e-4);
+        EXPECT_NEAR(1, layout.yResolution, 1e-4);
+        if (page > 3) {
+            char first[32], again[32];
+            snprintf(first, sizeof first, "page%03d.bmp", page - 3);
+            snprintf(again, sizeof again, "page%03d.bmp", page);
+            Bitmap a = ReadBmp(work / first), b = ReadBmp(work / again);
+            ASSERT_TRUE(a.ok && b.ok);
+            EXPECT_EQ(a.width, b.width);
+            EXPECT_EQ(a.height, b.height);
+            EXPECT_TRUE(a.pixels == b.pixels);
+        }
     }
 }

@@ -169,10 +169,21 @@ bool ParseValueOption(const std::string& name, const char* value, AcquireOptions
     } else if (name == "--mech") {
         if (!ParseMechanism(value, options.mechanism))
             return Fail(error, "--mech takes native, file or memory");
+    } else if (name == "--file-format") {
+        if (strcmp(value, "bmp") == 0)
+            options.fileFormat = TWFF_BMP;
+        else if (strcmp(value, "tiff") == 0)
+            options.fileFormat = TWFF_TIFF;
+        else
+            return Fail(error, "--file-format takes bmp or tiff");
     } else if (name == "--buffer") {
         if (!ParseInteger(value, 1, 0x7FFFFFFF, number))
             return Fail(error, "--buffer takes a size in bytes");
         options.bufferSize = TW_UINT32(number);
+    } else if (name == "--page-delay-ms") {
+        if (!ParseInteger(value, 0, 600000, number))
+            return Fail(error, "--page-delay-ms takes milliseconds");
+        options.pageDelayMs = int(number);
     } else if (name == "--resolution") {
         CapabilitySetting x{ICAP_XRESOLUTION, TWTY_FIX32, 0, std::string("resolution ") + value};
         if (!ParseFix32(value, x.item) || strtod(value, nullptr) <= 0)
@@ -198,7 +209,11 @@ bool ParseValueOption(const std::string& name, const char* value, AcquireOptions
             return Fail(error, "--timeout takes seconds");
         options.timeLimitSeconds = int(number);
     } else if (name == "--script") {
-        options.scriptFile = value;
+        options.scriptFiles.push_back(value);
+    } else if (name == "--cycles") {
+        if (!ParseInteger(value, 1, 1000000, number))
+            return Fail(error, "--cycles takes a number of cycles");
+        options.cycles = int(number);
     } else {
         return Fail(error, "unknown option " + name);
     }
@@ -215,6 +230,14 @@ bool ParseOptions(int argc, char** argv, AcquireOptions& options, std::string& e
             options.pressBoxes = true;
         } else if (name == "--list") {
             options.listOnly = true;
+        } else if (name == "--reenable") {
+            options.reenable = true;
+        } else if (name == "--keep-loaded") {
+            options.keepLoaded = true;
+        } else if (name == "--report-resources") {
+            options.reportResources = true;
+        } else if (name == "--layout") {
+            options.layout = true;
         } else if (name.rfind("--", 0) == 0) {
             if (i + 1 >= argc)
                 return Fail(error, name + " needs a value");
@@ -235,16 +258,33 @@ void PrintUsage()
         "  --manager DLL        the manager library to load (default: TWAINDSM.DLL on x64,\n"
         "                       TWAIN_32.DLL on x86)\n"
         "  --mech MECHANISM     native, file or memory (default native)\n"
+        "  --file-format FORMAT bmp or tiff: what file transfers ask for (default bmp;\n"
+        "                       TIFF pages are written as page001.tif ...)\n"
         "  --buffer BYTES       memory transfer buffer (default: the source's preferred size)\n"
+        "  --page-delay-ms N    wait N ms after each page before ending it, as a slow application\n"
         "  --resolution DPI     ICAP_XRESOLUTION and ICAP_YRESOLUTION\n"
         "  --pixel-type TYPE    ICAP_PIXELTYPE: bw, gray, rgb or a number\n"
         "  --cap ID=[TYPE:]VALUE  any capability as a one value; TYPE is int8, int16, int32,\n"
         "                       uint8, uint16 (default), uint32, bool or fix32\n"
         "  --out FOLDER         where the pages go (default: the current folder)\n"
-        "  --timeout SECONDS    time limit of the whole run (default 60)\n"
+        "  --timeout SECONDS    time limit of the whole run, all cycles together (default 60)\n"
         "  --press-boxes        report and press every message box the process shows\n"
-        "  --script FILE        drive the source's window with the commands in FILE\n"
-        "  --list               list the sources and stop\n");
+        "  --script FILE        drive the source's window with the commands in FILE; given\n"
+        "                       again, the next cycle runs the next file (the last repeats)\n"
+        "  --layout             report DAT_IMAGELAYOUT before enabling and for every page\n"
+        "  --list               list the sources and stop\n"
+        "session cycles:\n"
+        "  --cycles N           open, negotiate, enable, acquire (running the window script),\n"
+        "                       disable and close the source N times (default 1); the run\n"
+        "                       stops after the first cycle with a failure\n"
+        "  --reenable           between cycles only disable and enable again: the source is\n"
+        "                       opened and negotiated once and closed after the last cycle\n"
+        "  --keep-loaded        keep the source module loaded from the first open to the end,\n"
+        "                       whatever the manager does at MSG_CLOSEDS (twacquire holds a\n"
+        "                       reference of its own on it)\n"
+        "  --report-resources   after cycle 10 and after the last cycle print\n"
+        "                       \"resources: cycle=N working_set=BYTES handles=N threads=N temp_dirs=N\"\n"
+        "                       (temp_dirs: folders in the process's temporary folder)\n");
 }
 
 const char* MechanismName(Mechanism mechanism)

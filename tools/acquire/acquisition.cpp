@@ -1,7 +1,10 @@
 #include "tools/acquire/acquisition.h"
 
 #include <windows.h>
+#include <psapi.h>
+#include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -44,6 +47,8 @@ struct Acquisition {
     int pagesWritten;
     TW_UINT32 bufferSize;
     DWORD start;
+    int cycle;            // the session cycle under way, from 1
+    HMODULE keptSource;   // our own reference on the source module (--keep-loaded)
 };
 
 Acquisition Run;
@@ -259,13 +264,6 @@ bool Negotiate()
                                                        : TWSX_NATIVE;
     bool ok = SetCapability(ICAP_XFERMECH, TWTY_UINT16, value,
                             std::string("transfer mechanism ") + MechanismName(mechanism));
-    // A source may take file transfers without listing them among its mechanisms; the
-    // transfers themselves then show whether it does.
-    if (!ok && mechanism == Mechanism::File) {
-        --Run.failures;
-        Say("file transfer is not offered; asking for it regardless");
-        ok = true;
-    }
     for (const CapabilitySetting& setting : Run.options->capabilities) {
         char text[96];
         snprintf(text, sizeof text, "capability 0x%04X (%s)", setting.cap, setting.text.c_str());
@@ -299,8 +297,7 @@ void PrepareMemoryBuffer()
 
 bool EnableSource()
 {
-    if (!Run.options->scriptFile.empty())
-        StartWindowScript(Run.window, ScriptFailedMessage);
+    StartWindowScript(Run.cycle - 1, Run.window, ScriptFailedMessage);
     TW_USERINTERFACE userInterface{TRUE, FALSE, Run.window};
     TW_UINT16 result = Call(&Run.source, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &userInterface);
     if (result != TWRC_SUCCESS && result != TWRC_CHECKSTATUS)
@@ -314,8 +311,9 @@ bool EnableSource()
 
 std::string PagePath(int number)
 {
+    const bool tiff = Run.options->mechanism == Mechanism::File && Run.options->fileFormat == TWFF_TIFF;
     char name[32];
-    snprintf(name, sizeof name, "page%03d.bmp", number);
+    snprintf(name, sizeof name, tiff ? "page%03d.tif" : "page%03d.bmp", number);
     std::string folder = Run.options->outputFolder;
     if (!folder.empty() && folder.back() != '\\' && folder.back() != '/')
         folder += '\\';
@@ -352,7 +350,7 @@ PageOutcome FileTransfer(int number, const std::string& path)
     }
     TW_SETUPFILEXFER setup{};
     strcpy(setup.FileName, path.c_str());
-    setup.Format = TWFF_BMP;
+    setup.Format = Run.options->fileFormat;
     TW_UINT16 result = Call(&Run.source, DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup);
     if (result != TWRC_SUCCESS) {
         Refused("DAT_SETUPFILEXFER", result, &Run.source);
@@ -365,8 +363,9 @@ PageOutcome FileTransfer(int number, const std::string& path)
         Refused("DAT_IMAGEFILEXFER", result, &Run.source);
         return PageOutcome::NotTaken;
     }
-    if (!IsBmpFile(path))
-        PageError(number, "the source wrote no BMP file " + path);
+    if (setup.Format == TWFF_TIFF ? !IsTiffFile(path) : !IsBmpFile(path))
+        PageError(number, std::string("the source wrote no ") + (setup.Format == TWFF_TIFF ? "TIFF" : "BMP") +
+                              " file " + path);
     return PageOutcome::Done;
 }
 
@@ -468,6 +467,34 @@ bool EndPage(TW_UINT16& count)
     return true;
 }
 
+void PrintLayout(const char* label, const TW_IMAGELAYOUT& layout, const char* after)
+{
+    Say("%s: frame %.4f %.4f %.4f %.4f, document %u, page %u, frame %u%s", label, Fix32Value(layout.Frame.Left),
+        Fix32Value(layout.Frame.Top), Fix32Value(layout.Frame.Right), Fix32Value(layout.Frame.Bottom),
+        unsigned(layout.DocumentNumber), unsigned(layout.PageNumber), unsigned(layout.FrameNumber), after);
+}
+
+bool AskLayout(TW_IMAGELAYOUT& layout)
+{
+    layout = TW_IMAGELAYOUT{};
+    TW_UINT16 result = Call(&Run.source, DG_IMAGE, DAT_IMAGELAYOUT, MSG_GET, &layout);
+    return result == TWRC_SUCCESS || Refused("DAT_IMAGELAYOUT", result, &Run.source);
+}
+
+// The frame the source gives the page about to go out, with the page's resolution (both in
+// the current ICAP_UNITS).
+void ReportPageLayout(int number, const TW_IMAGEINFO& info)
+{
+    TW_IMAGELAYOUT layout;
+    if (!AskLayout(layout))
+        return;
+    char label[32], after[96];
+    snprintf(label, sizeof label, "page %d layout", number);
+    snprintf(after, sizeof after, "; resolution %.4f x %.4f", Fix32Value(info.XResolution),
+             Fix32Value(info.YResolution));
+    PrintLayout(label, layout, after);
+}
+
 void PrintPage(int number, const TW_IMAGEINFO& info, const std::string& path)
 {
     Say("page %d: %ld x %ld, %d bits per pixel, %.2f x %.2f dpi, %s transfer -> %s", number,
@@ -490,6 +517,8 @@ void TransferPages()
         }
         int number = ++Run.pagesAttempted;
         std::string path = PagePath(number);
+        if (Run.options->layout)
+            ReportPageLayout(number, info);
         int failuresBefore = Run.failures;
         PageOutcome outcome = TransferPage(number, info, path);
         if (outcome == PageOutcome::NotTaken)
@@ -500,6 +529,8 @@ void TransferPages()
             ++Run.pagesWritten;
             PrintPage(number, info, path);
         }
+        if (Run.options->pageDelayMs > 0)
+            Sleep(DWORD(Run.options->pageDelayMs));
         if (!EndPage(pending))
             return;
         if (outcome == PageOutcome::Broken) {
@@ -564,7 +595,8 @@ void RunEventLoop()
 
 // --- closing --------------------------------------------------------------------------------------
 
-void CloseSession()
+// Gives up what is still pending and disables the source.
+void DisableSource()
 {
     if (Run.sourceEnabled && Run.transferReady)
         AbortTransfers();
@@ -577,6 +609,10 @@ void CloseSession()
             Refused("MSG_DISABLEDS", result, &Run.source);
         Run.sourceEnabled = false;
     }
+}
+
+void CloseSource()
+{
     if (Run.sourceOpen) {
         TW_IDENTITY identity = Run.source;
         TW_UINT16 result = Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &identity);
@@ -586,6 +622,12 @@ void CloseSession()
             Refused("MSG_CLOSEDS", result, &Run.source);
         Run.sourceOpen = false;
     }
+}
+
+void CloseSession()
+{
+    DisableSource();
+    CloseSource();
     if (Run.managerOpen) {
         TW_UINT16 result = Call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &Run.window);
         if (result == TWRC_SUCCESS)
@@ -619,16 +661,206 @@ bool PrepareOutputFolder()
     return false;
 }
 
-void Acquire()
+// --- session cycles -------------------------------------------------------------------------------
+
+// The modules of this process that export DS_Entry: the sources loaded now.
+std::vector<HMODULE> LoadedSourceModules()
 {
-    if (!OpenManager() || !ChooseSource() || Run.options->listOnly || !OpenSource())
-        return;
+    std::vector<HMODULE> modules;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return modules;
+    MODULEENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Module32First(snapshot, &entry); more; more = Module32Next(snapshot, &entry))
+        if (GetProcAddress(entry.hModule, "DS_Entry"))
+            modules.push_back(entry.hModule);
+    CloseHandle(snapshot);
+    return modules;
+}
+
+// Takes a reference of our own on the source module the manager has just loaded for MSG_OPENDS
+// (the one that was not loaded before, or else the only one), so that it stays loaded whatever
+// the manager does at MSG_CLOSEDS.
+bool KeepSourceLoaded(const std::vector<HMODULE>& loadedBefore)
+{
+    std::vector<HMODULE> now = LoadedSourceModules();
+    std::vector<HMODULE> fresh;
+    for (HMODULE module : now)
+        if (std::find(loadedBefore.begin(), loadedBefore.end(), module) == loadedBefore.end())
+            fresh.push_back(module);
+    HMODULE source = fresh.size() == 1 ? fresh[0] : now.size() == 1 ? now[0] : nullptr;
+    auto entry = source ? GetProcAddress(source, "DS_Entry") : nullptr;
+    if (!entry || !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(entry),
+                                      &Run.keptSource)) {
+        Say("error: cannot tell which loaded module is the source; it is not kept loaded");
+        ++Run.failures;
+        return false;
+    }
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(Run.keptSource, path, sizeof path);
+    Say("keeping the source module loaded: %s", path);
+    return true;
+}
+
+SIZE_T WorkingSet()
+{
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? counters.WorkingSetSize : 0;
+}
+
+int ThreadCount()
+{
+    int count = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snapshot);
+    return count;
+}
+
+// Folders in the temporary folder: what a source's work folders leave behind there.
+int TemporaryFolders()
+{
+    char folder[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof folder, folder);
+    if (length == 0 || length + 2 > sizeof folder)
+        return -1;
+    strcat(folder, "*");
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(folder, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    int count = 0;
+    do {
+        bool dots = strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0;
+        count += (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !dots;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return count;
+}
+
+// The handles of this process in the system's handle list: for where GetProcessHandleCount
+// answers 0 (Wine does). -1 when the list cannot be had.
+long HandlesInSystemList()
+{
+    struct HandleEntry {
+        ULONG process;
+        UCHAR type, flags;
+        USHORT value;
+        PVOID object;
+        ULONG access;
+    };
+    using QueryProc = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    constexpr ULONG SystemHandleInformation = 16;
+    constexpr LONG InfoLengthMismatch = LONG(0xC0000004);
+    auto query = reinterpret_cast<QueryProc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query)
+        return -1;
+    std::vector<unsigned char> buffer(1 << 16);
+    LONG status;
+    ULONG length = 0;
+    while ((status = query(SystemHandleInformation, buffer.data(), ULONG(buffer.size()), &length)) ==
+               InfoLengthMismatch &&
+           buffer.size() < (64u << 20))
+        buffer.resize(buffer.size() * 2);
+    if (status != 0 || buffer.size() < sizeof(ULONG_PTR))
+        return -1;
+    ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
+    const auto* entries = reinterpret_cast<const HandleEntry*>(buffer.data() + sizeof(ULONG_PTR));
+    if (count > (buffer.size() - sizeof(ULONG_PTR)) / sizeof(HandleEntry))
+        return -1;
+    long mine = 0;
+    for (ULONG i = 0; i < count; ++i)
+        mine += entries[i].process == GetCurrentProcessId();
+    return mine;
+}
+
+long HandleCount()
+{
+    DWORD handles = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &handles) && handles > 0)
+        return long(handles);
+    return HandlesInSystemList();
+}
+
+void ReportResources()
+{
+    Say("resources: cycle=%d working_set=%llu handles=%ld threads=%d temp_dirs=%d", Run.cycle,
+        static_cast<unsigned long long>(WorkingSet()), HandleCount(), ThreadCount(), TemporaryFolders());
+}
+
+// A failure the window script reported after its cycle's event loop had ended still counts.
+void CollectScriptFailure()
+{
+    MSG message;
+    while (PeekMessageA(&message, Run.window, ScriptFailedMessage, ScriptFailedMessage, PM_REMOVE))
+        OnScriptFailed();
+}
+
+bool OpenAndNegotiate()
+{
+    std::vector<HMODULE> loadedBefore;
+    bool keep = Run.options->keepLoaded && !Run.keptSource;
+    if (keep)
+        loadedBefore = LoadedSourceModules();
+    if (!OpenSource())
+        return false;
+    if (keep && !KeepSourceLoaded(loadedBefore))
+        return false;
     if (!Negotiate())
-        return;
+        return false;
     if (Run.options->mechanism == Mechanism::Memory)
         PrepareMemoryBuffer();
-    if (EnableSource())
-        RunEventLoop();
+    return true;
+}
+
+// One cycle: open and negotiate unless the source stayed open, enable, acquire until the source
+// asks to be closed, disable, and close unless the next cycle only enables again. False when
+// the cycle had a failure: the run stops there.
+bool RunCycle()
+{
+    int cycles = Run.options->cycles;
+    bool last = Run.cycle == cycles;
+    int failuresBefore = Run.failures;
+    int pagesBefore = Run.pagesWritten;
+    if (cycles > 1)
+        Say("cycle %d of %d", Run.cycle, cycles);
+    if (Run.sourceOpen || OpenAndNegotiate()) {
+        TW_IMAGELAYOUT layout;
+        if (Run.options->layout && AskLayout(layout))
+            PrintLayout("layout before enabling", layout, "");
+        Run.done = false;
+        Run.transferReady = false;
+        if (EnableSource())
+            RunEventLoop();
+    }
+    DisableSource();
+    StopWindowScript();
+    CollectScriptFailure();
+    if (!Run.options->reenable || last || Run.failures != failuresBefore)
+        CloseSource();
+    if (cycles > 1)
+        Say("cycle %d: %d page(s)%s", Run.cycle, Run.pagesWritten - pagesBefore,
+            Run.failures != failuresBefore ? ", with failures" : "");
+    if (Run.options->reportResources && (Run.cycle == 10 || last || Run.failures != failuresBefore))
+        ReportResources();
+    return Run.failures == failuresBefore;
+}
+
+void Acquire()
+{
+    if (!OpenManager() || !ChooseSource() || Run.options->listOnly)
+        return;
+    for (Run.cycle = 1; Run.cycle <= Run.options->cycles; ++Run.cycle)
+        if (!RunCycle())
+            return;
 }
 
 }  // namespace
@@ -640,7 +872,7 @@ int RunAcquisition(const AcquireOptions& options)
     Run.start = GetTickCount();
     CloseHandle(CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr));
     std::string error;
-    if (!options.scriptFile.empty() && !LoadWindowScript(options.scriptFile, error)) {
+    if (!LoadWindowScripts(options.scriptFiles, error)) {
         Say("error: %s", error.c_str());
         return 1;
     }
@@ -656,6 +888,9 @@ int RunAcquisition(const AcquireOptions& options)
             Run.failures ? "the sequence had failures" : "the sequence ran without a failure");
     if (Run.window)
         DestroyWindow(Run.window);
+    // Our reference goes after the manager has let the source go: the module unloads here.
+    if (Run.keptSource)
+        FreeLibrary(Run.keptSource);
     if (Run.manager)
         FreeLibrary(Run.manager);
     return Run.failures ? 1 : 0;

@@ -104,6 +104,18 @@ bool IsBmpFile(const std::string& path)
     return bmp;
 }
 
+bool IsTiffFile(const std::string& path)
+{
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    unsigned char magic[4] = {};
+    bool read = fread(magic, 1, 4, file) == 4;
+    fclose(file);
+    return read && ((magic[0] == 'I' && magic[1] == 'I' && magic[2] == 42 && magic[3] == 0) ||
+                    (magic[0] == 'M' && magic[1] == 'M' && magic[2] == 0 && magic[3] == 42));
+}
+
 bool BeginMemoryPage(MemoryPage& page, const TW_IMAGEINFO& info, bool vanilla, std::string& error)
 {
     page = MemoryPage{};

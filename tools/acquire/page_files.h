@@ -1,5 +1,6 @@
 // Pages as BMP files: a native transfer's DIB behind a file header, and memory strips (top row
-// first, rows of BytesPerRow bytes, RGB order) assembled into a bottom-up BMP.
+// first, rows of BytesPerRow bytes, RGB order) assembled into a bottom-up BMP. File transfers
+// leave the file as the source wrote it, BMP or TIFF.
 #pragma once
 
 #include <windows.h>
@@ -13,8 +14,9 @@
 // Checks the DIB against its global block and writes it as a BMP file; false with error set.
 bool WriteDibAsBmp(HGLOBAL dib, const std::string& path, std::string& error);
 
-// True when the file exists and starts like a BMP file.
+// True when the file exists and starts like a BMP file, or a TIFF file.
 bool IsBmpFile(const std::string& path);
+bool IsTiffFile(const std::string& path);
 
 struct MemoryPage {
     int width = 0;

@@ -34,11 +34,12 @@ const CommandSpec Commands[] = {
     {"click-column", 3, 3}, {"click-tab", 3, 3}, {"select-folder", 3, 3}, {"snapshot", 2, 2},
     {"menu", 2, 3},        {"click-in", 2, 2},  {"rect", 2, 2},
     {"items", 2, 2},       {"wait-text", 3, 4},  {"wait-rows", 3, 4},  {"clock-start", 1, 1},
-    {"clock", 2, 2},
+    {"clock", 2, 2},       {"focus", 1, 1},
 };
 
 struct WindowScript {
-    std::vector<ScriptLine> lines;
+    std::vector<std::vector<ScriptLine>> files;  // one a session cycle, the last repeating
+    const std::vector<ScriptLine>* lines;       // the file running
     HWND notify;
     UINT failedMessage;
     HWND current;
@@ -552,6 +553,23 @@ bool WaitRows(const ScriptLine& line, std::string& error)
     return true;
 }
 
+// focus: the control of the current window that has the keyboard focus, by its id.
+bool ReportFocus(std::string& error)
+{
+    if (!Script.current || !IsWindow(Script.current))
+        return Fail(error, "no current window (wait-window first)");
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(Script.current, nullptr), &info))
+        return Fail(error, "the window's thread has no input state");
+    HWND focus = info.hwndFocus;
+    if (focus && (focus == Script.current || IsChild(Script.current, focus)))
+        Say("script: focus %d", GetDlgCtrlID(focus));
+    else
+        Say("script: focus none");
+    return true;
+}
+
 // clock <label>: milliseconds since clock-start, to a tenth.
 bool ReadClock(const ScriptLine& line, std::string& error)
 {
@@ -766,6 +784,8 @@ bool Run(const ScriptLine& line, std::string& error)
         return QueryPerformanceCounter(&Script.clockStart) || Fail(error, "no performance counter");
     if (name == "clock")
         return ReadClock(line, error);
+    if (name == "focus")
+        return ReportFocus(error);
     if (name == "wait-window")
         return WaitWindow(line, error);
     if (name == "wait-dialog")
@@ -792,11 +812,14 @@ bool Run(const ScriptLine& line, std::string& error)
 
 DWORD WINAPI RunScript(LPVOID)
 {
-    for (const ScriptLine& line : Script.lines) {
+    for (const ScriptLine& line : *Script.lines) {
         if (Script.stop)
             return 0;
         std::string error;
         if (!Run(line, error)) {
+            // A script stopped at the end of its cycle has not failed: its wait was cut short.
+            if (Script.stop)
+                return 0;
             Say("script: line %d (%s) failed: %s", line.number, line.words[0].c_str(), error.c_str());
             PostMessageA(Script.notify, Script.failedMessage, 0, 0);
             return 1;
@@ -806,11 +829,8 @@ DWORD WINAPI RunScript(LPVOID)
     return 0;
 }
 
-}  // namespace
-
-bool LoadWindowScript(const std::string& path, std::string& error)
+bool LoadWindowScript(const std::string& path, std::vector<ScriptLine>& lines, std::string& error)
 {
-    Script.lines.clear();
     FILE* file = fopen(path.c_str(), "r");
     if (!file)
         return Fail(error, "cannot read the script " + path);
@@ -829,14 +849,31 @@ bool LoadWindowScript(const std::string& path, std::string& error)
         else if (line.words.size() < command->minWords || line.words.size() > command->maxWords)
             ok = Fail(error, "script line " + std::to_string(number) + ": wrong number of arguments");
         else
-            Script.lines.push_back(line);
+            lines.push_back(line);
     }
     fclose(file);
     return ok;
 }
 
-void StartWindowScript(HWND window, UINT failedMessage)
+}  // namespace
+
+bool LoadWindowScripts(const std::vector<std::string>& paths, std::string& error)
 {
+    Script.files.assign(paths.size(), {});
+    for (size_t i = 0; i < paths.size(); ++i)
+        if (!LoadWindowScript(paths[i], Script.files[i], error))
+            return false;
+    return true;
+}
+
+bool HasWindowScript() { return !Script.files.empty(); }
+
+void StartWindowScript(int cycle, HWND window, UINT failedMessage)
+{
+    if (Script.files.empty())
+        return;
+    size_t file = size_t(cycle) < Script.files.size() ? size_t(cycle) : Script.files.size() - 1;
+    Script.lines = &Script.files[file];
     Script.notify = window;
     Script.failedMessage = failedMessage;
     Script.current = nullptr;

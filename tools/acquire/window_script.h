@@ -33,6 +33,8 @@
 //   wait-rows <id> <count> [timeout ms]         wait until a list view holds this many rows
 //   clock-start                                 start the stopwatch
 //   clock <label>                               report the milliseconds since clock-start
+//   focus                                       report the id of the current window's control
+//                                               that has the keyboard focus ("none" if none)
 //   sleep <ms>
 //   echo <text>
 // Timeouts default to 10 s. A failed command ends the script and tells the application.
@@ -41,9 +43,14 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
-// Reads and checks the script; false with error set when it cannot be run.
-bool LoadWindowScript(const std::string& path, std::string& error);
-// Starts the script's thread; a failure is posted to window as failedMessage.
-void StartWindowScript(HWND window, UINT failedMessage);
+// Reads and checks the scripts, one for each session cycle (the last one runs again in later
+// cycles); false with error set when one cannot be run.
+bool LoadWindowScripts(const std::vector<std::string>& paths, std::string& error);
+bool HasWindowScript();
+// Starts the script of this cycle (from 0) on its thread; a failure is posted to window as
+// failedMessage.
+void StartWindowScript(int cycle, HWND window, UINT failedMessage);
+// Ends the script's thread; a command still waiting then is no failure.
 void StopWindowScript();
