@@ -1,5 +1,7 @@
 #include "device/config_store.h"
 
+#include <wincrypt.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +44,26 @@ void ReadRegistryText(HKEY root, const char* path, const char* name, char* buffe
             CopyCut(buffer, MAX_PATH, value.data());
     }
     RegCloseKey(key);
+}
+
+// Mixed into the protection, so that the blob is this source's saved logon and nothing else.
+constexpr char PasswordEntropy[] = "qrvkbx saved logon";
+constexpr DWORD MaxProtectedSize = 4096;
+
+DATA_BLOB Blob(const void* data, size_t size)
+{
+    return {static_cast<DWORD>(size), static_cast<BYTE*>(const_cast<void*>(data))};
+}
+
+HKEY OpenSettingsKey(REGSAM access, bool create)
+{
+    char path[MAX_PATH];
+    HKEY key = nullptr;
+    if (!FormatRegKeyPath(path, StorageSettingsKeyPattern))
+        return nullptr;
+    LONG opened = create ? RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, access, nullptr, &key, nullptr)
+                         : RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, access, &key);
+    return opened == ERROR_SUCCESS ? key : nullptr;
 }
 
 int ReadIniText(const char* key, char* buffer, int size)
@@ -224,4 +246,55 @@ void DisableTabTheme(HWND window)
     if (setWindowTheme)
         setWindowTheme(window, L" ", L" ");
     FreeLibrary(theme);
+}
+
+int ReadProtectedPassword(char* buffer, size_t size)
+{
+    if (size == 0)
+        return 0;
+    buffer[0] = '\0';
+    HKEY key = OpenSettingsKey(KEY_READ, false);
+    if (!key)
+        return 0;
+    std::vector<BYTE> stored(MaxProtectedSize);
+    DWORD storedSize = MaxProtectedSize, type = 0;
+    LONG read = RegQueryValueExA(key, ProtectedPasswordValue, nullptr, &type, stored.data(), &storedSize);
+    RegCloseKey(key);
+    if (read != ERROR_SUCCESS || type != REG_BINARY || storedSize == 0)
+        return 0;
+    // Another user's or another machine's value does not unprotect: no saved password.
+    DATA_BLOB in = Blob(stored.data(), storedSize);
+    DATA_BLOB entropy = Blob(PasswordEntropy, sizeof PasswordEntropy - 1);
+    DATA_BLOB plain{};
+    if (!CryptUnprotectData(&in, nullptr, &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &plain))
+        return 0;
+    size_t length = strnlen(reinterpret_cast<const char*>(plain.pbData), plain.cbData);
+    length = length < size - 1 ? length : size - 1;
+    memcpy(buffer, plain.pbData, length);
+    buffer[length] = '\0';
+    SecureZeroMemory(plain.pbData, plain.cbData);
+    LocalFree(plain.pbData);
+    return 1;
+}
+
+int WriteProtectedPassword(const char* password)
+{
+    HKEY key = OpenSettingsKey(KEY_READ | KEY_WRITE, true);
+    if (!key)
+        return 0;
+    DATA_BLOB in = Blob(password, strlen(password));
+    DATA_BLOB entropy = Blob(PasswordEntropy, sizeof PasswordEntropy - 1);
+    DATA_BLOB protectedBlob{};
+    bool stored = false;
+    if (in.cbData > 0 &&
+        CryptProtectData(&in, nullptr, &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &protectedBlob)) {
+        stored = RegSetValueExA(key, ProtectedPasswordValue, 0, REG_BINARY, protectedBlob.pbData,
+                                protectedBlob.cbData) == ERROR_SUCCESS;
+        LocalFree(protectedBlob.pbData);
+    }
+    // Nothing to keep, or it could not be kept protected: an older value must not stand in for it.
+    if (!stored)
+        RegDeleteValueA(key, ProtectedPasswordValue);
+    RegCloseKey(key);
+    return stored || in.cbData == 0 ? 1 : 0;
 }

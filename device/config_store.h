@@ -33,6 +33,10 @@ static_assert(sizeof(StorageSettingsRecord) == 92);
 static_assert(offsetof(StorageSettingsRecord, selectedUser) == 36);
 static_assert(offsetof(StorageSettingsRecord, password) == 71);
 
+// The saved logon password lives beside "SB Mode" in a value of its own, protected with the
+// user's Windows data protection; the record's own password field is left empty.
+constexpr const char* ProtectedPasswordValue = "SB Logon";
+
 // Full path of the current work directory, ending with a backslash; empty when there is none.
 extern char WorkDirectory[MAX_PATH];
 
@@ -47,3 +51,9 @@ unsigned ReadServerPort();
 int CreateWorkDirectory();
 int DeleteDirectoryTree(const char* path);
 void DisableTabTheme(HWND window);
+// The protected password saved for the current user: 1 and the text (cut to size - 1) when one
+// is saved and this user on this machine can unprotect it; 0 and an empty buffer otherwise.
+int ReadProtectedPassword(char* buffer, size_t size);
+// Saves the password protected; an empty password, or one that cannot be protected, leaves no
+// value at all. 1 when what is stored is what was asked for.
+int WriteProtectedPassword(const char* password);

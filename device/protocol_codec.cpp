@@ -90,6 +90,9 @@ struct AnswerCut {
     size_t end = 0;  // 0: not even the root's start tag is there
     std::string root;
     bool rootEmpty = false;  // <ROOT/>: nothing to close
+    bool tooDeep = false;    // the text nests deeper than an answer may, whole or not
+    bool keptChild = false;  // at least one child of the root lies whole within the text
+    bool childStarted = false;
 };
 
 AnswerCut CutAfterWholeChildren(std::string_view text)
@@ -127,9 +130,17 @@ AnswerCut CutAfterWholeChildren(std::string_view text)
                 else if (c == '>')
                     break;
             }
-            if (end >= text.size())
+            if (end >= text.size()) {
+                cut.childStarted = cut.childStarted || (depth == 1 && !closing);
                 break;
+            }
             bool empty = !closing && text[end - 1] == '/';
+            if (!closing && static_cast<size_t>(depth) + 1 > MaxAnswerDepth) {
+                cut.tooDeep = true;
+                break;
+            }
+            if (depth == 1 && !closing)
+                cut.childStarted = true;
             if (depth == 0 && !closing) {
                 size_t nameEnd = text.find_first_of(" \t\r\n/>", nameStart);
                 cut.root = std::string(text.substr(nameStart, nameEnd - nameStart));
@@ -139,8 +150,10 @@ AnswerCut CutAfterWholeChildren(std::string_view text)
                     break;
             }
             depth += closing ? -1 : (empty ? 0 : 1);
-            if (depth == 1 && (closing || empty))
+            if (depth == 1 && (closing || empty)) {
                 cut.end = end + 1;
+                cut.keptChild = true;
+            }
             if (depth <= 0)
                 break;
             at = end + 1;
@@ -304,7 +317,12 @@ AnswerStatus ParseAnswer(std::string_view body, const TagNames& tags, Answer& an
         }
     if (limit < body.size()) {
         AnswerCut cut = CutAfterWholeChildren(body.substr(0, limit));
-        if (cut.end == 0)
+        // Nesting past the bound is refused as in an answer within the limits; and an answer
+        // whose every child was cut away carries nothing: either would otherwise pass as an
+        // empty answer, and the request would fail without a word.
+        if (cut.tooDeep)
+            return AnswerStatus::TooDeep;
+        if (cut.end == 0 || (cut.childStarted && !cut.keptChild))
             return body.size() > MaxAnswerBytes ? AnswerStatus::TooLarge : AnswerStatus::TooMuchMarkup;
         kept.reserve(cut.end + cut.root.size() + 3);
         kept.append(body.substr(0, cut.end));

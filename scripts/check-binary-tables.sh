@@ -6,7 +6,7 @@
 set -uo pipefail
 bin=$1
 objdump=$2
-allowed='^(kernel32|user32|gdi32|comctl32|advapi32|wininet|shell32|ole32|oleaut32|imm32|version|msvcrt|ws2_32|shlwapi|comdlg32)\.dll$'
+allowed='^(kernel32|user32|gdi32|comctl32|advapi32|crypt32|wininet|shell32|ole32|oleaut32|imm32|version|msvcrt|ws2_32|shlwapi|comdlg32)\.dll$'
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 

@@ -102,6 +102,24 @@ bool WriteRecord(const StorageSettingsRecord& record)
     return true;
 }
 
+// The saved password. A record that carries one was saved by an older copy of the source (this
+// one leaves the field empty), later than any protected value: it stands, and goes protected at
+// the next save. Otherwise the protected value, when this user can unprotect it.
+void LoadSavedPassword(const StorageSettingsRecord& record)
+{
+    char inverted[sizeof record.password + 1];
+    for (size_t i = 0; i < sizeof record.password; ++i)
+        inverted[i] = static_cast<char>(~record.password[i]);
+    inverted[sizeof record.password] = '\0';
+    if (inverted[0]) {
+        strncpy(LogonPassword, inverted, sizeof LogonPassword - 1);
+        LogonPassword[sizeof LogonPassword - 1] = '\0';
+    } else {
+        ReadProtectedPassword(LogonPassword, sizeof LogonPassword);
+    }
+    SecureZeroMemory(inverted, sizeof inverted);
+}
+
 }  // namespace
 
 int PageRangeChoice()
@@ -245,12 +263,7 @@ void LoadOptions()
 
     memcpy(SelectedUser, record.selectedUser, sizeof SelectedUser);
     SelectedUser[sizeof SelectedUser - 1] = '\0';
-    char password[sizeof record.password + 1];
-    for (size_t i = 0; i < sizeof record.password; ++i)
-        password[i] = static_cast<char>(~record.password[i]);
-    password[sizeof record.password] = '\0';
-    strncpy(LogonPassword, password, sizeof LogonPassword - 1);
-    LogonPassword[sizeof LogonPassword - 1] = '\0';
+    LoadSavedPassword(record);
 }
 
 void SaveOptions()
@@ -276,17 +289,17 @@ void SaveOptions()
     record.fixedSizeChoice = paper == CB_ERR ? -1 : static_cast<int32_t>(paper);
     memcpy(record.selectedUser, SelectedUser, sizeof record.selectedUser);
     record.selectedUser[sizeof record.selectedUser - 1] = '\0';
-    uint8_t plain[sizeof record.password] = {};
-    memcpy(plain, LogonPassword, strnlen(LogonPassword, sizeof plain));
-    for (size_t i = 0; i < sizeof plain; ++i)
-        record.password[i] = static_cast<uint8_t>(~plain[i]);
-    WriteRecord(record);
+    // The record keeps the empty password: the password itself goes protected beside it.
+    memset(record.password, 0xFF, sizeof record.password);
+    if (WriteRecord(record))
+        WriteProtectedPassword(LogonPassword);
 }
 
 void RestoreDefaults()
 {
     if (!BrowserState.page || !WriteRecord(DefaultRecord()))
         return;
+    WriteProtectedPassword("");
     LoadOptions();
 }
 

@@ -220,6 +220,44 @@ TEST(ProtocolCodec, HostileAnswersAreBounded)
     EXPECT_EQ(AnswerStatus::TooDeep, ParseAnswer(Nested(100000), tags, answer));
 }
 
+// Past the markup bound an answer is cut to its whole children; the cut must not turn a hostile
+// answer into an empty one that the caller reads as "nothing there" without any failure.
+TEST(ProtocolCodec, CutAnswersAreRefusedWhenTheyAreTooDeepOrKeepNothing)
+{
+    TagNames tags = Tags();
+    Answer answer;
+    auto wrapped = [](const std::string& inner) { return "<SERVER>" + inner + "</SERVER>"; };
+
+    // A million deep: only the cut part is ever looked at, and it is already too deep.
+    std::string million = wrapped("<CODE>600</CODE>" + Nested(1000000));
+    ASSERT_LT(million.size(), MaxAnswerBytes);
+    answer.elements.push_back({});
+    EXPECT_EQ(AnswerStatus::TooDeep, ParseAnswer(million, tags, answer));
+    EXPECT_TRUE(answer.elements.empty());
+    // Just within the markup bound the whole text is parsed, with the same outcome.
+    std::string within = wrapped(Nested(static_cast<int>(MaxAnswerMarkup / 2) - 2));
+    EXPECT_EQ(AnswerStatus::TooDeep, ParseAnswer(within, tags, answer));
+    // Deep nesting after the last whole child, and just one level past the bound.
+    std::string shallowPast = wrapped("<CODE>600</CODE><USER>" + Nested(static_cast<int>(MaxAnswerDepth) - 1) +
+                                      std::string(MaxAnswerMarkup, '<'));
+    EXPECT_EQ(AnswerStatus::TooDeep, ParseAnswer(shallowPast, tags, answer));
+
+    // One record holding more markup than the bound: nothing of the root's arrives whole.
+    std::string oneRecord = "<SERVER><USER>";
+    for (size_t i = 0; i < MaxAnswerMarkup / 2 + 1; ++i)
+        oneRecord += "<USERID>1</USERID>";
+    oneRecord += "</USER></SERVER>";
+    EXPECT_EQ(AnswerStatus::TooMuchMarkup, ParseAnswer(oneRecord, tags, answer));
+    EXPECT_TRUE(answer.elements.empty());
+    // The same record cut inside its own start tag.
+    EXPECT_EQ(AnswerStatus::TooLarge,
+              ParseAnswer("<SERVER><USER a=\"" + std::string(MaxAnswerBytes, 'a') + "\"/></SERVER>", tags, answer));
+    // With one whole record before it, that record is kept as before.
+    std::string kept = "<SERVER><CODE>600</CODE>" + oneRecord.substr(8);
+    ASSERT_EQ(AnswerStatus::Ok, ParseAnswer(kept, tags, answer));
+    EXPECT_EQ((std::vector<Walked>{{SERVER, 1, ""}, {CODE, 2, "600"}}), Walk(answer));
+}
+
 TEST(ProtocolCodec, EntitiesAreNotDefinedByTheAnswer)
 {
     TagNames tags = Tags();

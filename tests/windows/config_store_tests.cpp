@@ -1,8 +1,12 @@
 // The configuration store against a real INI file beside the module and the prefix's registry.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <wincrypt.h>
+
 #include <cstring>
 #include <string>
+#include <iterator>
 
 #include "device/config_store.h"
 #include "device/storage_tables.h"
@@ -213,6 +217,82 @@ TEST_F(ConfigStore, CaptionFromDriverNameOnlyWhenSet)
     GetWindowTextA(window, text, sizeof text);
     EXPECT_STREQ("template", text);
     DestroyWindow(window);
+}
+
+namespace {
+
+const std::string SettingsPath = std::string("SOFTWARE\\Vantrel\\") + TestRegKey + "\\TWAIN\\Sylvane";
+
+// The protected value as stored; empty when there is none.
+std::string StoredValue()
+{
+    char data[8192];
+    DWORD size = sizeof data;
+    if (RegGetValueA(HKEY_CURRENT_USER, SettingsPath.c_str(), ProtectedPasswordValue, RRF_RT_ANY, nullptr, data,
+                     &size) != ERROR_SUCCESS)
+        return {};
+    return std::string(data, size);
+}
+
+void StoreValue(const std::string& bytes, DWORD type = REG_BINARY)
+{
+    RegSetKeyValueA(HKEY_CURRENT_USER, SettingsPath.c_str(), ProtectedPasswordValue, type, bytes.data(),
+                    DWORD(bytes.size()));
+}
+
+std::string SavedPassword(int& result)
+{
+    char buffer[21];
+    memset(buffer, 'x', sizeof buffer);
+    result = ReadProtectedPassword(buffer, sizeof buffer);
+    return buffer;
+}
+
+}  // namespace
+
+TEST_F(ConfigStore, SavedPasswordIsProtectedAndWhatCannotBeUnprotectedIsNoPassword)
+{
+    // Twenty characters, the most a logon holds; stored as neither plain nor inverted text.
+    const std::string password = "s3cret-password-20ch";
+    int result = 0;
+    ASSERT_EQ(1, WriteProtectedPassword(password.c_str()));
+    EXPECT_EQ(password, SavedPassword(result));
+    EXPECT_EQ(1, result);
+    std::string stored = StoredValue(), inverted = password;
+    for (char& c : inverted)
+        c = char(~c);
+    EXPECT_EQ(std::string::npos, stored.find(password.substr(0, 6)));
+    EXPECT_EQ(std::string::npos, stored.find(inverted.substr(0, 6)));
+
+    // What this user cannot unprotect here: protected for another purpose (as another user's or
+    // machine's would be), cut short, tampered with, garbage, or not binary.
+    DATA_BLOB plain{DWORD(password.size()), reinterpret_cast<BYTE*>(const_cast<char*>(password.data()))};
+    DATA_BLOB other{};
+    ASSERT_TRUE(CryptProtectData(&plain, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &other));
+    std::string tampered = stored;
+    tampered[tampered.size() / 2] ^= 0x55;
+    const std::pair<std::string, DWORD> unreadable[] = {
+        {std::string(reinterpret_cast<char*>(other.pbData), other.cbData), REG_BINARY},
+        {stored.substr(0, stored.size() - 8), REG_BINARY},
+        {tampered, REG_BINARY},
+        {std::string(200, '\xA5'), REG_BINARY},
+        {stored, REG_SZ},
+    };
+    LocalFree(other.pbData);
+    for (size_t i = 0; i < std::size(unreadable); ++i) {
+        StoreValue(unreadable[i].first, unreadable[i].second);
+        EXPECT_EQ("", SavedPassword(result)) << i;
+        EXPECT_EQ(0, result) << i;
+    }
+
+    // An empty password leaves no value at all; without "RegKey" nothing is read or written.
+    ASSERT_EQ(1, WriteProtectedPassword(password.c_str()));
+    ASSERT_EQ(1, WriteProtectedPassword(""));
+    EXPECT_EQ("", StoredValue());
+    ASSERT_EQ(1, WriteProtectedPassword(password.c_str()));
+    WriteCoreIni(IniWith(""));
+    EXPECT_EQ("", SavedPassword(result));
+    EXPECT_EQ(0, WriteProtectedPassword("other"));
 }
 
 TEST(ModuleAttach, RefusedWithoutIniOrDriverNameAndReadsIdentityTexts)

@@ -4,6 +4,9 @@
 // of the display beside the test executable.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <wincrypt.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -96,6 +99,32 @@ protected:
                     size == sizeof record;
         RegCloseKey(key);
         return read;
+    }
+
+    // Every value under the saved options' key, by name.
+    std::vector<std::pair<std::string, std::string>> SettingsValues()
+    {
+        std::vector<std::pair<std::string, std::string>> values;
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsPath().c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return values;
+        for (DWORD i = 0;; ++i) {
+            char name[256];
+            BYTE data[8192];
+            DWORD nameSize = sizeof name, dataSize = sizeof data;
+            if (RegEnumValueA(key, i, name, &nameSize, nullptr, nullptr, data, &dataSize) != ERROR_SUCCESS)
+                break;
+            values.emplace_back(name, std::string(reinterpret_cast<char*>(data), dataSize));
+        }
+        RegCloseKey(key);
+        return values;
+    }
+    void SetSettingsValue(const char* name, const std::string& bytes)
+    {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, SettingsPath().c_str(), 0, KEY_ALL_ACCESS, &key));
+        RegSetValueExA(key, name, 0, REG_BINARY, reinterpret_cast<const BYTE*>(bytes.data()), DWORD(bytes.size()));
+        RegCloseKey(key);
     }
 
     // The script line that keeps a picture of the display as this test's artefact.
@@ -320,6 +349,89 @@ TEST_F(SourceWindowFlow, WrongPasswordThenRightOneAndSwitchingUsers)
     EXPECT_EQ(1, Count(requests, "<PASSWORD>wrong</PASSWORD>"));
     EXPECT_EQ(1, Count(requests, "<PASSWORD>nope</PASSWORD>"));
     EXPECT_LE(1, Count(requests, "<PASSWORD>secret</PASSWORD>"));
+}
+
+// The saved password across versions of the record: a record saved the old way (the password
+// inverted in it) logs on and is rewritten at the next save with the password protected beside
+// it, neither plain nor inverted anywhere under the key; the protected password logs on by
+// itself; a protected value this user cannot unprotect counts as no saved password, so the
+// device refuses the logon and the dialog asks; "Defaul&t" leaves no protected value behind.
+TEST_F(SourceWindowFlow, SavedPasswordIsProtectedAndAnUnreadableOneAsksAgain)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install();
+    SetAddress("127.0.0.1");
+    SetPort(device.port());
+    SaveLogon("002:Bob Baker", "secret");
+    const std::string connected = std::string(WaitForWindow) + "tree 1000\n";
+
+    ProgramRun old = Acquire(connected + "click 1014\nsleep 200\nclick 1031\nsleep 300\nstate 1031\nclick 2\n");
+    EXPECT_EQ(0u, old.exitCode) << old.output;
+    EXPECT_TRUE(LinesInOrder(old.output, {"script: folder Fax [selected]",
+                                          "script: control 1031 disabled visible \"&Save\"", "source closed"}))
+        << old.output;
+    EXPECT_EQ(0, Count(old.output, "script: box")) << old.output;
+    StorageSettingsRecord record{};
+    ASSERT_TRUE(ReadSettings(record));
+    EXPECT_STREQ("002:Bob Baker", record.selectedUser);
+    EXPECT_EQ(1014, record.pixelTypeChoice);
+    for (uint8_t byte : record.password)
+        EXPECT_EQ(0xFF, byte);  // the empty password: an older copy of the source asks for it
+    std::string inverted = "secret";
+    for (char& c : inverted)
+        c = char(~c);
+    std::vector<std::pair<std::string, std::string>> values = SettingsValues();
+    ASSERT_EQ(2u, values.size());
+    for (const auto& [name, bytes] : values) {
+        EXPECT_EQ(std::string::npos, bytes.find("secret")) << name;
+        EXPECT_EQ(std::string::npos, bytes.find(inverted)) << name;
+    }
+    bool protectedValue = false;
+    for (const auto& value : values)
+        protectedValue = protectedValue || (value.first == ProtectedPasswordValue && value.second.size() > 6);
+    EXPECT_TRUE(protectedValue);
+    int withPassword = Count(device.Requests(), "<PASSWORD>secret</PASSWORD>");
+    EXPECT_LE(1, withPassword);
+
+    // Reopened: the protected password logs on without a dialog.
+    ProgramRun reopened = Acquire(connected + "click 2\n");
+    EXPECT_TRUE(LinesInOrder(reopened.output, {"script: folder Fax [selected]", "source closed"})) << reopened.output;
+    EXPECT_EQ(0, Count(reopened.output, "script: box")) << reopened.output;
+    EXPECT_LT(withPassword, Count(device.Requests(), "<PASSWORD>secret</PASSWORD>"));
+
+    // Protected for something else (as another user's or another machine's would be): no saved
+    // password. The request goes without one, the device refuses, and the logon dialog asks.
+    DATA_BLOB plain{6, reinterpret_cast<BYTE*>(const_cast<char*>("secret"))};
+    DATA_BLOB other{};
+    ASSERT_TRUE(CryptProtectData(&plain, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &other));
+    SetSettingsValue(ProtectedPasswordValue, std::string(reinterpret_cast<char*>(other.pbData), other.cbData));
+    LocalFree(other.pbData);
+    ProgramRun unreadable = Acquire("answer-box 1 60000\n"
+                                    "wait-dialog 1038\n"
+                                    "state 1038\nstate 1036\n"
+                                    "settext 1036 secret\n"
+                                    "click 1\n" +
+                                    connected +
+                                    "click 1032\n"
+                                    "wait-dialog 1038\n"
+                                    "click 2\n");
+    EXPECT_EQ(0u, unreadable.exitCode) << unreadable.output;
+    EXPECT_TRUE(LinesInOrder(unreadable.output, {
+        "script: box [Window Orvel] Authentication failed.(Error Code:807) (owner: none) -> 1",
+        "script: control 1038 enabled visible \"002:Bob Baker\"",
+        "script: control 1036 enabled visible \"\"",
+        "script: folder Fax [selected]",
+        "the source asks to be closed (MSG_CLOSEDSREQ)",
+        "source closed",
+    })) << unreadable.output;
+    EXPECT_EQ(1, Count(unreadable.output, "script: box")) << unreadable.output;
+    // Bob's one request without a password: the folder list that the device refused.
+    EXPECT_EQ(1, Count(device.Requests(), "<OWNER>2</OWNER></STRAGE>"));
+    // "Defaul&t" empties the logon: nothing of the password is left under the key.
+    values = SettingsValues();
+    ASSERT_EQ(1u, values.size());
+    EXPECT_EQ("SB Mode", values[0].first);
 }
 
 // No address: the settings dialog opens; "&Search" (the search tool is not installed here, so it

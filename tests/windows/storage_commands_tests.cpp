@@ -432,6 +432,19 @@ TEST_F(StorageCommands, FailedRequestsShowUnableToConnect)
     }
 }
 
+// An answer nested far past the bound fails aloud however deep it goes: parsed whole within the
+// markup bound (299,000 levels) or cut at it (a million levels, 15 MB).
+TEST_F(StorageCommands, DeeplyNestedAnswersFailWithTheirMessage)
+{
+    for (const char* depth : {"299000", "1000000"}) {
+        DeviceSimulator device({"--deep", depth});
+        PointAt(device);
+        EXPECT_EQ(0, GetUserIds()) << depth;
+        EXPECT_EQ(-1, UserCount) << depth;
+        EXPECT_EQ(std::vector<std::string>{Connect329}, Shown()) << depth;
+    }
+}
+
 TEST_F(StorageCommands, CancelThroughTheWaitWindowShowsNothing)
 {
     DeviceSimulator device({"--delay-ms", "3000"});

@@ -363,9 +363,15 @@ std::string AnswerText(const CommandAnswer& answer, const Faults& faults)
     if (!faults.forceCode || before > 0)
         for (size_t i = before; i < answer.records.size(); ++i)
             records.text += answer.records[i];
-    for (int i = 0; i < faults.deep; ++i)
-        records.text = "<PARAM>" + records.text + "</PARAM>";
-    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + answer.root + ">" + records.text;
+    // Built in one pass: a million levels make an answer of 15 MB.
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + answer.root + ">";
+    size_t deep = faults.deep > 0 ? static_cast<size_t>(faults.deep) : 0;
+    text.reserve(text.size() + deep * 15 + records.text.size() + answer.root.size() + 4);
+    for (size_t i = 0; i < deep; ++i)
+        text += "<PARAM>";
+    text += records.text;
+    for (size_t i = 0; i < deep; ++i)
+        text += "</PARAM>";
     if (faults.oversized > 0 && text.size() < static_cast<size_t>(faults.oversized))
         text.append(static_cast<size_t>(faults.oversized) - text.size(), ' ');
     text += "</" + answer.root + ">\n";
