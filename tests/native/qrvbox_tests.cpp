@@ -781,6 +781,23 @@ TEST(QrvboxFlow, AnInterruptedRunLosesNothingAndLeavesNothingHalfWritten)
         }
         return false;
     };
+    // Whatever the moment of the stop: every file in place is a whole document, and only
+    // documents in place were deleted on the device.
+    auto expectNothingLost = [&](const char* when) {
+        std::vector<std::string> archived;
+        for (const std::string& name : Files(out.path())) {
+            if (name[0] == '.') continue;
+            archived.push_back(name.substr(15, 8));
+            EXPECT_EQ(ReadAll(Sample(archived.back())), ReadAll(out / name)) << when << ": " << name;
+        }
+        const std::string requests = device.Requests();
+        for (const char* id : {"00001000", "00001001", "00001002", "00001003"}) {
+            const bool deleted = requests.find(std::string("<DOCUMENTID>") + id + "</DOCUMENTID>") != std::string::npos;
+            const bool kept = std::find(archived.begin(), archived.end(), id) != archived.end();
+            EXPECT_TRUE(!deleted || kept) << when << ": " << id << " was deleted without its file";
+        }
+        return archived.size();
+    };
     // Ctrl+C: the run ends at once, says so, and leaves neither part files nor its lock.
     pid_t run = tool.Start(archive);
     ASSERT_TRUE(waitForPartial());
@@ -788,17 +805,23 @@ TEST(QrvboxFlow, AnInterruptedRunLosesNothingAndLeavesNothingHalfWritten)
     Outcome interrupted = tool.Wait(run);
     EXPECT_EQ(1, interrupted.status);
     EXPECT_NE(std::string::npos, interrupted.err.find("interrupted")) << interrupted.err;
-    EXPECT_TRUE(Files(out.path()).empty());
-    // Killed outright: its part file stays in the work folder, nothing else.
+    EXPECT_LT(expectNothingLost("after Ctrl+C"), 4u);
+    for (const std::string& name : Files(out.path())) EXPECT_NE('.', name[0]) << name;
+    // Killed outright: its part file stays in the work folder, and its lock file (which locks
+    // nothing once the process is gone).
     run = tool.Start(archive);
     ASSERT_TRUE(waitForPartial());
     kill(run, SIGKILL);
     tool.Wait(run);
-    EXPECT_EQ((std::vector<std::string>{".qrvbox-partial", ".qrvbox.lock"}), Files(out.path()));
-    EXPECT_EQ(0, device.Count("<COMMAND>DELETE</COMMAND>"));
-    // The next run finishes the job.
+    EXPECT_LT(expectNothingLost("after a kill"), 4u);
+    std::vector<std::string> hidden;
+    for (const std::string& name : Files(out.path()))
+        if (name[0] == '.') hidden.push_back(name);
+    EXPECT_EQ((std::vector<std::string>{".qrvbox-partial", ".qrvbox.lock"}), hidden);
+    // The next run finishes the job and clears what was left.
     Outcome finished = tool.Run(archive);
     EXPECT_EQ(0, finished.status) << finished.err;
+    EXPECT_EQ(4u, expectNothingLost("after the last run"));
     EXPECT_EQ(4u, Files(out.path()).size());
     EXPECT_EQ(4, device.Count("<COMMAND>DELETE</COMMAND>"));
 }
