@@ -3,10 +3,11 @@
 # decoder against libtiff (several runs, each ratio and their median), the whole page against the
 # limit of filling and writing its file and against vips and ImageMagick, the listing of a folder of 10,005 documents through the source window
 # against its goal (the median of several listings), and batch acquisition by each transfer
-# mechanism (pages per second against qrvpage, peak memory, pages held at the peak), and a long
-# day of scans in one application process (growth of memory, handles, threads). The
-# benchmark scripts build what they need without sanitizers (build/bench, Release) and the
-# Windows side in build/x64. Not part of the test command.
+# mechanism (pages per second against qrvpage, peak memory, pages held at the peak), a long day
+# of scans in one application process (growth of memory, handles, threads), and qrvbox archiving
+# 1,000 documents against curl fetching the same files. The benchmark scripts build what they
+# need without sanitizers (build/bench, Release) and the Windows side in build/x64. Not part of
+# the test command.
 # usage: bench/run_all.sh [decode runs] [seconds per decode measurement] [page rounds] [listing runs]
 #                         [soak cycles]
 set -euo pipefail
@@ -45,3 +46,7 @@ echo "== batch acquisition by transfer mechanism against qrvpage"
 
 echo
 "$here/run_soak_bench.sh" "$soak_cycles"
+
+echo
+echo "== qrvbox archiving 1,000 documents against curl, and listing 10,005"
+"$here/run_archive_bench.sh"

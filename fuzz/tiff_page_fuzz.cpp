@@ -1,11 +1,14 @@
 // A whole document through the reader: header, directory chain, page search, and the decode of
 // each of the first pages through the fax or JBIG decoder. Whatever the file holds, a page that
-// opens gets at least its height in whole rows, and no more than a strip per row can add.
+// opens gets at least its height in whole rows, and no more than a strip per row can add. The
+// same document goes through the check of its whole structure, which finds at least one
+// directory whenever it calls a file whole.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "imaging/tiff_reader.h"
+#include "imaging/tiff_structure.h"
 
 namespace {
 
@@ -55,6 +58,12 @@ constexpr uint64_t MaxDecodedBytes = 1u << 20;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Document whole{data, size, 0};
+    TiffStructure structure;
+    const bool complete = CheckTiffStructure(ReadDocument, SeekDocument, &whole, structure);
+    if (complete != (structure.fault == TiffStructureFault::None) || (complete && structure.directories == 0) ||
+        structure.directories > MaxTiffDirectories || structure.fileSize != size)
+        __builtin_trap();
     for (uint32_t page = 0; page < 3; ++page) {
         Document document{data, size, 0};
         PageInfo info;

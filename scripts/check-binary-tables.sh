@@ -21,8 +21,8 @@ exported_names() {
   "$objdump" -p "$1" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\s*\[ *[0-9]*\] //p'
 }
 
-shipped=(qrvkbx.ds qrvkbxr.dll qrvxpmns.dll qrvssearch.exe)
-required=(qrvkbx.ds qrvkbxr.dll qrvssearch.exe)
+shipped=(qrvkbx.ds qrvkbxr.dll qrvxpmns.dll qrvssearch.exe qrvbox.exe)
+required=(qrvkbx.ds qrvkbxr.dll qrvssearch.exe qrvbox.exe)
 for name in "${required[@]}"; do
   [ -f "$bin/$name" ] || fail "$name was not built"
 done

@@ -11,7 +11,7 @@ PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine64 fonts-wine fonts-ipafont-gothic xvfb xauth xdotool imagemagick
-  googletest libtiff-tools libtiff-dev jbigkit-bin libjbig-dev netpbm libvips-tools
+  googletest libtiff-tools libtiff-dev jbigkit-bin libjbig-dev netpbm libvips-tools libpng-dev pkg-config
   libpugixml-dev libcpp-httplib-dev libbenchmark-dev dpkg-dev
   wixl msitools
 )

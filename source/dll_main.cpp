@@ -1,6 +1,7 @@
 // The thin shell of qrvkbx.ds: the loader's entry and the exported TWAIN entry point.
 #include <windows.h>
 
+#include "runtime/static_runtime.h"
 #include "source/module_load.h"
 #include "source/triplet_dispatch.h"
 
@@ -10,8 +11,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     case DLL_PROCESS_ATTACH:
         return ModuleAttach(instance);
     case DLL_PROCESS_DETACH:
-        // At process exit (reserved set) other threads are gone: no window is touched then.
+        // At process exit (reserved set) other threads are gone: no window is touched then, and
+        // nothing needs giving back. Freed while the process goes on, the runtime's own
+        // allocations go too: an application loads and frees the source all day.
         ModuleDetach(reserved == nullptr);
+        if (!reserved)
+            ReleaseStaticRuntime();
         return TRUE;
     default:
         return TRUE;

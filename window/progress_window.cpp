@@ -20,7 +20,8 @@ const ControlText ProgressWindowTexts[] = {{0, 20700}, {2, 20701}, {-1, 0}};
 // (the thread clears ProgressState.Thread itself when it ends), and its id.
 HANDLE StartedThread;
 DWORD StartedThreadId;
-// Set by the thread once its window is up, or has failed to come up.
+// Set by the thread once its window is up, or has failed to come up; made for each start and
+// closed once waited for, so that a source loaded and freed all day keeps no handle of it.
 HANDLE WindowReady;
 
 HWND ProgressBar() { return GetDlgItem(ProgressState.Window, ProgressBarId); }
@@ -75,7 +76,8 @@ DWORD WINAPI ProgressThread(void* parameter)
                                      ProgressWindowProc, reinterpret_cast<LPARAM>(parameter));
     if (window)
         ShowWindow(window, SW_SHOW);
-    SetEvent(WindowReady);
+    if (WindowReady)
+        SetEvent(WindowReady);
     if (window) {
         RunProgressLoop(window);
         DestroyWindow(window);
@@ -146,12 +148,15 @@ void StartProgress(int total)
     StartedThread = thread;
     ProgressState.Thread = thread;
     // The first page's ticks follow at once: they must find the window counting.
-    if (!WindowReady)
-        WindowReady = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    ResetEvent(WindowReady);
+    WindowReady = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     ResumeThread(thread);
+    if (!WindowReady)
+        return;
     HANDLE waitFor[2] = {WindowReady, thread};
     WaitServingSentMessages(2, waitFor);
+    // The thread has set the event, or has ended: it touches it no more.
+    CloseHandle(WindowReady);
+    WindowReady = nullptr;
 }
 
 void InitProgress(int total)

@@ -1,6 +1,6 @@
 // The library's module: the one thing DllMain keeps, and what a load took given back.
 #include "device/protocol_library/library_state.h"
-#include "device/protocol_library/static_runtime.h"
+#include "runtime/static_runtime.h"
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {

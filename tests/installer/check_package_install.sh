@@ -2,7 +2,8 @@
 # The installer package on a fresh Windows (a new Wine prefix of its own, under the build folder):
 # one silent msiexec, given the device's port and address, installs the source; the project's
 # TWAIN manager finds it and the demo's whole acquisition runs from it against the device
-# simulator on loopback, every page compared with qrvpage's; msiexec /x removes every file and
+# simulator on loopback, every page compared with qrvpage's; the installed qrvbox archives the
+# Inbox with deletion from the source's device settings; msiexec /x removes every file and
 # key of ours and leaves the user's saved options; an older package followed by this one leaves
 # one product and one copy of the files, and the machine's port and address unless given anew;
 # without properties the port is 80 and the machine has no address.
@@ -24,7 +25,7 @@ case "$QRV_ARCH" in
   x64) folder=twain_64; manager=TWAINDSM.dll; product='Orvel TWAIN Connector (64-bit)' ;;
   x86) folder=twain_32; manager=TWAIN_32.dll; product='Orvel TWAIN Connector (32-bit)' ;;
 esac
-files=(qrvkbx.ds qrvkbxr.dll qrvxpmns.dll qrvssearch.exe qrvcofig.ini)
+files=(qrvkbx.ds qrvkbxr.dll qrvxpmns.dll qrvssearch.exe qrvbox.exe qrvcofig.ini)
 simulator=$native/tools/device_simulator/device_simulator
 sample=$native/tools/device_simulator/sample
 qrvpage=$native/tools/page_tool/qrvpage
@@ -132,6 +133,18 @@ grep -q 'MSG_CLOSEDSREQ' "$work/app/twacquire.log" || fail "the installed source
 demo_check_pages "$work/app" "$qrvpage" "$sample" || fail "the pages from the installed source are not qrvpage's"
 # The source took the machine's address as this user's own.
 [ "$(value HKCU 'Server Address')" = 127.0.0.1 ] || fail "the user's Server Address is '$(value HKCU 'Server Address')'"
+
+echo "== the installed qrvbox moves the Inbox into a folder: the device from the source's settings"
+mkdir -p "$work/archive"
+archived=$(win "$(winpath "$installed/qrvbox.exe")" --user 001 archive Inbox --out "$(winpath "$work/archive")" --delete) ||
+  fail "qrvbox archive exited with $?"
+echo "$archived"
+for id in 00001000 00001001 00001002 00001003; do
+  found=$(ls "$work/archive" | grep "_$id.tif\$" || true)
+  cmp -s "$sample/documents/$id.tif" "$work/archive/$found" || fail "document $id is not archived as the device sent it"
+done
+remaining=$(win "$(winpath "$installed/qrvbox.exe")" --user 001 list Inbox --json) || fail "qrvbox list exited with $?"
+[ "$remaining" = "[]" ] || fail "the Inbox still holds: $remaining"
 
 echo "== msiexec /x (the user's address and saved options stay)"
 win reg add 'HKCU\SOFTWARE\Vantrel\Orvel\TWAIN\Sylvane' /v 'SB Mode' /t REG_BINARY /d 00040000 /f >/dev/null

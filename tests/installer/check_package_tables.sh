@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Reads an installer package's tables with msiinfo, as an administrator's tools would, and checks
-# what the package installs where: the five shipped files in <Windows>\twain_32|twain_64\qrvkbx,
+# what the package installs where: the six shipped files in <Windows>\twain_32|twain_64\qrvkbx,
 # the device port and address under the local machine, the product's name, version and upgrade code.
 # Usage: check_package_tables.sh PACKAGE x86|x64 VERSION_INFO_RC
 set -uo pipefail
@@ -23,10 +23,10 @@ directories=$(table Directory)
 echo "$directories" | grep -qxP 'INSTALLDIR\tTwainFolder\tqrvkbx' || fail "no qrvkbx folder: $directories"
 echo "$directories" | grep -qxP "TwainFolder\tWindowsFolder\t$folder" || fail "qrvkbx is not below $folder: $directories"
 
-# Files: exactly the five, each the key of a component of that folder, 64-bit components on x64.
+# Files: exactly the six, each the key of a component of that folder, 64-bit components on x64.
 files=$(table File | cut -f1,2,3 | sort)
 components=$(table Component)
-expected_files=$(printf '%s\n' qrvcofig.ini qrvkbx.ds qrvkbxr.dll qrvssearch.exe qrvxpmns.dll)
+expected_files=$(printf '%s\n' qrvbox.exe qrvcofig.ini qrvkbx.ds qrvkbxr.dll qrvssearch.exe qrvxpmns.dll)
 [ "$(echo "$files" | cut -f3)" = "$expected_files" ] || fail "files: $(echo "$files" | cut -f3 | tr '\n' ' ')"
 while IFS=$'\t' read -r id component file_name; do
   line=$(echo "$components" | awk -F'\t' -v c="$component" '$1 == c')

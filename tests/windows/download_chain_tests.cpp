@@ -507,6 +507,50 @@ TEST_F(DownloadChainFlow, DeviceGoneInTheMiddleOfTheBatch)
     EXPECT_TRUE(HasLine(run.output, "the source asks to be closed (MSG_CLOSEDSREQ)")) << run.output;
 }
 
+// A long day in one application process, shortened: the manager unloads the source at every
+// close and loads it at every open, and each scan runs a batch with its progress window. From the
+// tenth scan on no handle, thread or work directory is left behind (a handle a scan was, before
+// the progress window's start-up event was closed). Memory over so few scans is printed, not
+// judged: the working set moves by hundreds of kilobytes either way under Wine; the load and free
+// tests of the source and of the protocol library measure what each load keeps.
+TEST_F(DownloadChainFlow, ScanAfterScanLeavesNothingBehind)
+{
+    DeviceSimulator device;
+    ASSERT_TRUE(device.started());
+    Install(device, 1013, 1024, 1020, false);
+    // The work directories go to a temporary folder of this test's own.
+    std::string temporary = work / "temp";
+    CreateDirectoryA(temporary.c_str(), nullptr);
+    SetEnvironmentVariableA("TMP", temporary.c_str());
+    SetEnvironmentVariableA("TEMP", temporary.c_str());
+    ProgramRun run = Acquire("click-item 1001 2\nsleep 800\nclick 1007\nwait-gone 120000\n",
+                             "--mech native --cycles 12 --report-resources");
+    SetEnvironmentVariableA("TMP", nullptr);
+    SetEnvironmentVariableA("TEMP", nullptr);
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_EQ(12, Count(run.output, ": 2 page(s)")) << run.output;
+    struct Report {
+        unsigned long long workingSet = 0;
+        unsigned long handles = 0;
+        int threads = 0, folders = -1;
+    } tenth, last;
+    for (const std::string& line : Lines(run.output)) {
+        int cycle = 0;
+        Report report;
+        if (sscanf(line.c_str(), "resources: cycle=%d working_set=%llu handles=%lu threads=%d temp_dirs=%d", &cycle,
+                   &report.workingSet, &report.handles, &report.threads, &report.folders) == 5)
+            (cycle == 10 ? tenth : last) = report;
+    }
+    ASSERT_GT(tenth.workingSet, 0u) << run.output;
+    ASSERT_GT(last.workingSet, 0u) << run.output;
+    printf("scans 10 to 12: working set %+lld kB, handles %+ld, threads %+d, work directories %+d\n",
+           (static_cast<long long>(last.workingSet) - static_cast<long long>(tenth.workingSet)) / 1024,
+           long(last.handles) - long(tenth.handles), last.threads - tenth.threads, last.folders - tenth.folders);
+    EXPECT_LE(last.handles, tenth.handles + 1);
+    EXPECT_EQ(tenth.threads, last.threads);
+    EXPECT_EQ(0, last.folders);
+}
+
 // The disk fills up while the second page is written to the application's file (the file is
 // the device that is always full): the first page is whole, the second transfer is refused with
 // its box over the application's window, and the application gives up the batch (MSG_RESET is

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <psapi.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +14,7 @@
 #include "device/protocol_link.h"
 #include "device/storage_commands.h"
 #include "tests/windows/support/device_simulator.h"
+#include "tests/windows/support/process_figures.h"
 #include "tests/windows/support/test_files.h"
 #include "tests/windows/support/wait_window_clicker.h"
 
@@ -554,85 +553,6 @@ namespace {
 
 // What the process holds: memory, handles, threads. (Wine reports no private bytes and no
 // handle count of its own, so both are counted here.)
-struct ProcessFigures {
-    double workingSetKb = 0;
-    double committedKb = 0;  // private memory committed: heaps, stacks, allocations
-    DWORD handles = 0;
-    DWORD threads = 0;
-    DWORD tlsSlots = 0;  // thread-local storage slots in use (a process has 1088 at most)
-};
-
-DWORD ThreadCount()
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return 0;
-    DWORD count = 0;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId())
-            ++count;
-    CloseHandle(snapshot);
-    return count;
-}
-
-double CommittedPrivateKb()
-{
-    double total = 0;
-    MEMORY_BASIC_INFORMATION region{};
-    for (const char* at = nullptr; VirtualQuery(at, &region, sizeof region) == sizeof region;) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
-            total += static_cast<double>(region.RegionSize);
-        const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
-        if (next <= at)
-            break;
-        at = next;
-    }
-    return total / 1024;
-}
-
-// Handles open in this process: each handle value is tried (they are multiples of 4, handed out
-// lowest first, so the open ones lie below a bound that grows only with their number).
-DWORD HandleCount()
-{
-    DWORD count = 0, misses = 0;
-    for (uintptr_t value = 4; misses < 4096; value += 4) {
-        DWORD flags;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
-            ++count;
-            misses = 0;
-        } else {
-            ++misses;
-        }
-    }
-    return count;
-}
-
-DWORD TlsSlotsInUse()
-{
-    std::vector<DWORD> taken;
-    for (DWORD slot; (slot = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
-        taken.push_back(slot);
-    for (DWORD slot : taken)
-        TlsFree(slot);
-    return TLS_MINIMUM_AVAILABLE + 1024 - static_cast<DWORD>(taken.size());
-}
-
-ProcessFigures Figures()
-{
-    ProcessFigures figures;
-    PROCESS_MEMORY_COUNTERS memory{};
-    memory.cb = sizeof memory;
-    if (K32GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory))
-        figures.workingSetKb = memory.WorkingSetSize / 1024.0;
-    figures.committedKb = CommittedPrivateKb();
-    figures.handles = HandleCount();
-    figures.threads = ThreadCount();
-    figures.tlsSlots = TlsSlotsInUse();
-    return figures;
-}
-
 // One load of the library, one request with its wait window, one free; then the time for the
 // request's thread to let the module go. Returns the module the library was loaded as.
 HMODULE LoadRequestFree(const DeviceSimulator& device)
@@ -688,13 +608,7 @@ TEST(ProtocolLibraryLifetime, LoadingAndFreeingLeavesNothingBehind)
     for (int i = 0; i < cycles; ++i)
         ASSERT_NE(nullptr, module = LoadRequestFree(device)) << "cycle " << i;
     ProcessFigures after = Figures();
-    printf("%d load/request/free cycles: working set %.0f -> %.0f kB (%+.1f kB a cycle), committed %.0f -> %.0f kB "
-           "(%+.1f kB a cycle), handles %lu -> %lu, threads %lu -> %lu, TLS slots %lu -> %lu\n",
-           cycles, before.workingSetKb, after.workingSetKb, (after.workingSetKb - before.workingSetKb) / cycles,
-           before.committedKb, after.committedKb, (after.committedKb - before.committedKb) / cycles,
-           static_cast<unsigned long>(before.handles), static_cast<unsigned long>(after.handles),
-           static_cast<unsigned long>(before.threads), static_cast<unsigned long>(after.threads),
-           static_cast<unsigned long>(before.tlsSlots), static_cast<unsigned long>(after.tlsSlots));
+    PrintFigures("load/request/free cycles", cycles, before, after);
 
     EXPECT_EQ(before.tlsSlots, after.tlsSlots);
     EXPECT_LE(after.handles, before.handles + 2);

@@ -1,4 +1,4 @@
-#include "device/protocol_library/static_runtime.h"
+#include "runtime/static_runtime.h"
 
 #include <windows.h>
 
