@@ -1036,7 +1036,7 @@ TEST_F(SourceWindowFlow, OptionsSavedRestoredClampedAndDefaulted)
                                 "click-in 1023\nsleep 300\nsettext 1023 0\nclick-in 1022\nwait-text 1022 1\nstate 1022\nstate 1023\n" +
                                 Snapshot("_reopened") +
                                 "click-item 1001 2\nwait-text 1010 \"1 page(s)\" 30000\nstate 1022\nstate 1023\n" + range +
-                                "click 1020\nstate 1022\nstate 1023\n"
+                                "click 1020\nwait-disabled 1023\nstate 1022\nstate 1023\n"
                                 // Defaults, then a wrong password, then Cancel.
                                 "click 1032\n"
                                 "wait-dialog 1038\n"

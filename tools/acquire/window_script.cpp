@@ -27,7 +27,7 @@ struct CommandSpec {
 };
 
 const CommandSpec Commands[] = {
-    {"wait-window", 2, 4}, {"wait-dialog", 2, 3}, {"wait-gone", 1, 2}, {"wait-enabled", 2, 3}, {"click", 2, 2},
+    {"wait-window", 2, 4}, {"wait-dialog", 2, 3}, {"wait-gone", 1, 2}, {"wait-enabled", 2, 3}, {"wait-disabled", 2, 3}, {"click", 2, 2},
     {"select", 3, 3},      {"settext", 3, 3},   {"send", 5, 5},         {"post", 5, 5},
     {"sleep", 2, 2},       {"echo", 1, 2},       {"answer-box", 2, 3},  {"list", 2, 2},
     {"tree", 2, 2},        {"size", 1, 1},       {"state", 2, 2},       {"click-item", 3, 4},
@@ -237,6 +237,18 @@ bool WaitEnabled(const ScriptLine& line, std::string& error)
             return control && Usable(control);
         }))
         return Fail(error, "control " + line.words[1] + " did not become usable");
+    return true;
+}
+
+// A click is posted, so what it changes is waited for rather than read at once.
+bool WaitDisabled(const ScriptLine& line, std::string& error)
+{
+    int id = int(Number(line.words[1]));
+    if (!WaitFor(TimeoutArgument(line, 2), [&] {
+            HWND control = Script.current ? FindControl(Script.current, id) : nullptr;
+            return control && !IsWindowEnabled(control);
+        }))
+        return Fail(error, "control " + line.words[1] + " did not become disabled");
     return true;
 }
 
@@ -794,6 +806,8 @@ bool Run(const ScriptLine& line, std::string& error)
         return WaitGone(line, error);
     if (name == "wait-enabled")
         return WaitEnabled(line, error);
+    if (name == "wait-disabled")
+        return WaitDisabled(line, error);
     if (name == "click")
         return Click(line, error);
     if (name == "select")
