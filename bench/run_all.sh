@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every figure the project tracks, each against its reference measured in the same run: the
-# decoder against libtiff (several runs, each ratio and their median), the whole page against
-# vips and ImageMagick, the listing of a folder of 10,005 documents through the source window
+# decoder against libtiff (several runs, each ratio and their median), the whole page against the
+# limit of filling and writing its file and against vips and ImageMagick, the listing of a folder of 10,005 documents through the source window
 # against its goal (the median of several listings), and batch acquisition by each transfer
 # mechanism (pages per second against qrvpage, peak memory, pages held at the peak), a long day
 # of scans in one application process (growth of memory, handles, threads), and qrvbox archiving
@@ -25,14 +25,15 @@ for run in $(seq "$runs"); do
   "$here/run_decode_bench.sh" "$seconds" | grep -v '^ninja\|^\[' | tee -a "$results" | sed "s/^/run $run: /"
 done
 echo
-printf "%-34s %s\n" "coding" "median ratio (ours / libtiff)"
+printf "%-34s %s\n" "coding" "median ratio (ours / libtiff), goal 2"
 for coding in "T.6" "T.4 two-dimensional"; do
   median=$(grep "^$coding (" "$results" | awk '{print $NF}' | sort -n | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}')
-  printf "%-34s %s\n" "$coding (8 ITU pages)" "$median"
+  verdict=$(awk -v m="$median" 'BEGIN { print (m >= 2) ? "met" : "not met" }')
+  printf "%-34s %s  %s\n" "$coding (8 ITU pages)" "$median" "$verdict"
 done
 
 echo
-echo "== whole page against vips and ImageMagick"
+echo "== whole page against its limit, vips and ImageMagick"
 "$here/run_page_bench.sh" "$rounds"
 
 echo

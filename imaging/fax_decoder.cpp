@@ -39,6 +39,13 @@ void EndInput(FaxDecoder& d) {
     d.bitCount = 0;
 }
 
+// Eight bytes each with its bit order reversed.
+inline uint64_t ReverseBitsOfBytes(uint64_t x) {
+    x = (x >> 1 & 0x5555555555555555ull) | (x & 0x5555555555555555ull) << 1;
+    x = (x >> 2 & 0x3333333333333333ull) | (x & 0x3333333333333333ull) << 2;
+    return (x >> 4 & 0x0F0F0F0F0F0F0F0Full) | (x & 0x0F0F0F0F0F0F0F0Full) << 4;
+}
+
 // Reads the next piece of the strip. Bytes are put into transmission order (first bit lowest)
 // once here, so that taking bits is a plain load.
 void ReadInput(FaxDecoder& d) {
@@ -48,7 +55,14 @@ void ReadInput(FaxDecoder& d) {
     // A short read means the file ended early (or failed): nothing more is asked of it.
     d.bytesToRead = got < wanted ? 0 : d.bytesToRead - wanted;
     if (d.fillOrder != 2) {
-        for (uint32_t i = 0; i < got; ++i) d.input[i] = FaxReversedBits[d.input[i]];
+        uint32_t i = 0;
+        for (; i + 8 <= got; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, d.input + i, sizeof word);
+            word = ReverseBitsOfBytes(word);
+            std::memcpy(d.input + i, &word, sizeof word);
+        }
+        for (; i < got; ++i) d.input[i] = FaxReversedBits[d.input[i]];
     }
     d.bytesInBuffer = got;
     d.inputPos = 0;
@@ -61,63 +75,89 @@ inline uint64_t LoadLittleEndian(const uint8_t* bytes) {
     return word;
 }
 
+// The bit buffer while rows are decoded. It lives in locals, not in the decoder record: the
+// record's 32-bit fields may alias the changing-element lists, which would send every code
+// through memory. The 64-bit types keep the compiler from assuming that.
+struct Bits {
+    uint64_t buffer;  // next code bit in bit 0; zeros above the real bits
+    int64_t count;    // real bits; negative when a code overran the input
+};
+
+Bits LoadBits(const FaxDecoder& d) {
+    return Bits{d.bitBuffer, d.bitCount};
+}
+
+void StoreBits(FaxDecoder& d, Bits b) {
+    d.bitBuffer = b.buffer;
+    d.bitCount = static_cast<int32_t>(b.count);
+}
+
+// Takes as many whole bytes as fit below bit 64 from the buffer, which holds eight or more.
+[[gnu::always_inline]] inline void TakeBytes(FaxDecoder& d, Bits& b) {
+    const auto take = static_cast<uint32_t>(63 - b.count) / 8;  // 1 to 7 bytes
+    const uint64_t word = LoadLittleEndian(d.input + d.inputPos) & (~0ull >> (64 - 8 * take));
+    b.buffer |= word << b.count;
+    b.count += 8 * take;
+    d.inputPos += take;
+    d.bytesInBuffer -= take;
+}
+
 // Tops the buffer up to 56 bits or more while input lasts: the bytes that fit in one 8-byte load
 // where the buffer holds eight, else one byte at a time. The next piece of the strip is read only
 // once fewer than 16 bits are left, so that no read is made that decoding may never need.
-// Returns false when no bit is left.
-bool RefillSlowly(FaxDecoder& d) {
-    if (d.bitCount < 0) return false;  // a code overran the input: it has ended
-    while (d.bitCount < 56) {
+Bits RefillSlowly(FaxDecoder& d, Bits b) {
+    if (b.count < 0) return b;  // a code overran the input: it has ended
+    while (b.count < 56) {
         if (d.bytesInBuffer == 0) {
-            if (d.bitCount >= 16 || d.bytesToRead == 0) break;
+            if (b.count >= 16 || d.bytesToRead == 0) break;
             ReadInput(d);
             if (d.bytesInBuffer == 0) break;
         }
-        const uint8_t* bytes = d.input + d.inputPos;
         if (d.bytesInBuffer >= 8) {
-            const uint32_t take = static_cast<uint32_t>(63 - d.bitCount) / 8;  // 1 to 7 bytes
-            const uint64_t word = LoadLittleEndian(bytes) & (~0ull >> (64 - 8 * take));
-            d.bitBuffer |= word << d.bitCount;
-            d.bitCount += static_cast<int32_t>(8 * take);
-            d.inputPos += take;
-            d.bytesInBuffer -= take;
+            TakeBytes(d, b);
         } else {
-            d.bitBuffer |= static_cast<uint64_t>(bytes[0]) << d.bitCount;
-            d.bitCount += 8;
+            b.buffer |= static_cast<uint64_t>(d.input[d.inputPos]) << b.count;
+            b.count += 8;
             d.inputPos += 1;
             d.bytesInBuffer -= 1;
         }
     }
-    return d.bitCount > 0;
+    return b;
 }
 
 // Makes at least 16 bits available while input lasts (no code is longer than 13). Returns false
 // when no bit is left: past the input's end the buffer reads as zeros above the remaining bits.
-inline bool Refill(FaxDecoder& d) {
-    return d.bitCount >= 16 || RefillSlowly(d);
+[[gnu::always_inline]] inline bool Refill(FaxDecoder& d, Bits& b) {
+    if (b.count >= 16) return true;
+    if (b.count >= 0 && d.bytesInBuffer >= 8) {  // the common case, as RefillSlowly would do it
+        TakeBytes(d, b);
+        return true;
+    }
+    b = RefillSlowly(d, b);
+    return b.count > 0;
 }
 
-inline void Consume(FaxDecoder& d, int bits) {
-    d.bitBuffer >>= bits;
-    d.bitCount -= bits;
+[[gnu::always_inline]] inline void Consume(Bits& b, int bits) {
+    b.buffer >>= bits;
+    b.count -= bits;
 }
 
 // Fill zeros before an EOL: skips zeros up to the EOL's closing 1-bit.
-int SkipFill(FaxDecoder& d) {
+[[gnu::always_inline]] inline int SkipFill(FaxDecoder& d, Bits& b) {
     for (;;) {
-        if (!Refill(d)) return FaxExhausted;
-        const uint32_t low = static_cast<uint32_t>(d.bitBuffer) & 0xFF;
+        if (!Refill(d, b)) return FaxExhausted;
+        const uint32_t low = static_cast<uint32_t>(b.buffer) & 0xFF;
         if (low == 0) {
-            Consume(d, 8);
+            Consume(b, 8);
             continue;
         }
-        Consume(d, std::countr_zero(low) + 1);
+        Consume(b, std::countr_zero(low) + 1);
         return FaxEolMet;
     }
 }
 
 template <bool White>
-inline FaxCode LookUpRunCode(uint32_t bits) {
+[[gnu::always_inline]] inline FaxCode LookUpRunCode(uint32_t bits) {
     if constexpr (White) {
         const FaxCode code = FaxWhiteCodes[bits & 0x1FF];
         if (code.kind != FaxCodeSecondTable) return code;
@@ -131,15 +171,15 @@ inline FaxCode LookUpRunCode(uint32_t bits) {
 
 // One run of a colour: make-up codes and the terminating code that ends them.
 template <bool White>
-int DecodeRun(FaxDecoder& d) {
+[[gnu::always_inline]] inline int DecodeRun(FaxDecoder& d, Bits& b) {
     int total = 0;
     for (;;) {
-        if (!Refill(d)) return FaxExhausted;
-        const FaxCode code = LookUpRunCode<White>(static_cast<uint32_t>(d.bitBuffer));
+        if (!Refill(d, b)) return FaxExhausted;
+        const FaxCode code = LookUpRunCode<White>(static_cast<uint32_t>(b.buffer));
         if (code.kind == FaxCodeInvalid) return FaxInvalid;
-        Consume(d, code.length);
+        Consume(b, code.length);
         // The code reached past the input's end: it was never sent.
-        if (d.bitCount < 0) return FaxExhausted;
+        if (b.count < 0) return FaxExhausted;
         switch (code.kind) {
         case FaxCodeTerminating:
             return total + code.value;
@@ -149,7 +189,7 @@ int DecodeRun(FaxDecoder& d) {
         case FaxCodeEol:
             return FaxEolMet;
         default:
-            return SkipFill(d);
+            return SkipFill(d, b);
         }
     }
 }
@@ -165,12 +205,22 @@ struct Changes {
     uint32_t end = 0;  // where a black run still open at the list's end stops (a0 of the row)
 };
 
+// A row's list while it is being decoded, in locals; the row decoders write it back at the end.
+// The last change is kept at hand for the test of a zero-length run.
+struct ListWriter {
+    uint32_t* at;
+    uint32_t count = 0;
+    uint32_t last = UINT32_MAX;  // none
+};
+
 // A zero-length run makes a change on the place of the one before: the two cancel out.
-inline void AddChange(Changes& c, uint32_t position) {
-    if (c.count > 0 && c.at[c.count - 1] == position) {
+[[gnu::always_inline]] inline void AddChange(ListWriter& c, uint32_t position) {
+    if (position == c.last) {
         --c.count;
+        c.last = c.count > 0 ? c.at[c.count - 1] : UINT32_MAX;
     } else {
         c.at[c.count++] = position;
+        c.last = position;
     }
 }
 
@@ -183,6 +233,11 @@ inline uint64_t LoadBigEndian(const uint8_t* bytes) {
     std::memcpy(&word, bytes, sizeof word);
     if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
     return word;
+}
+
+inline void StoreBigEndian(uint8_t* bytes, uint64_t word) {
+    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+    std::memcpy(bytes, &word, sizeof word);
 }
 
 // Eight bytes of a line from byte on, padded with the colour past the bytes the width covers.
@@ -216,134 +271,173 @@ void ScanChanges(const FaxDecoder& d, const uint8_t* line, Changes& c) {
     Seal(c, d.width);
 }
 
-// Sets pixels start to end - 1 in a row of 64-bit words, pixel 0 the top bit of word 0.
-inline void FillRun(uint64_t* words, uint32_t start, uint32_t end) {
-    if (start >= end) return;
-    const uint32_t first = start / 64;
-    const uint32_t last = (end - 1) / 64;
-    const uint64_t head = ~0ull >> (start % 64);
-    const uint64_t tail = ~0ull << (63 - (end - 1) % 64);
-    if (first == last) {
-        words[first] |= head & tail;
-        return;
-    }
-    words[first] |= head;
-    for (uint32_t w = first + 1; w < last; ++w) words[w] = ~0ull;
-    words[last] |= tail;
-}
+// Room a chunk has past its last row: a row's last word of 64 pixels may reach past its stride.
+constexpr size_t PaintSlack = 8;
+// Words of a row's flips: one past the row's for a change on the width itself.
+constexpr uint32_t FlipWords = FaxMaxWidth / 64 + 1;
 
-// Paints a row, still background, from its changing elements: the black runs are set in a row of
-// words (all zero between rows), and the words holding black go out to the row eight bytes at a
-// time.
-void PaintRow(const FaxDecoder& d, const Changes& c, uint8_t* row, uint64_t* words) {
-    const uint32_t wordCount = (d.width + 63) / 64;
-    for (uint32_t i = 0; i < c.count; i += 2) {
-        const uint32_t end = i + 1 < c.count ? c.at[i + 1] : c.end;
-        FillRun(words, c.at[i], std::min(end, d.width));
+// Paints a row, still background, from its changing elements. Each change flips the colour from
+// its pixel to the end of its 64-pixel word; the row is then the running parity of those flips,
+// carried from word to word, which needs no branch per run. An open black run is closed at its
+// end first, so that the pixels past the width stay background. Only the words from the first
+// change to the last are stored, whole: the bytes a last word reaches past the row (padding, the
+// next row's start or the chunk's slack) are still background and stay so. flips (2 x FlipWords)
+// must be zero on entry and is left zero.
+void PaintRow(const FaxDecoder& d, const Changes& c, uint8_t* row, uint64_t* flips) {
+    if (c.count == 0) return;
+    // Changes to black and changes to white flip words of their own, so that two changes in one
+    // word do not wait on each other.
+    uint64_t* toWhite = flips + FlipWords;
+    const uint32_t pairs = c.count / 2;
+    for (uint32_t i = 0; i < pairs; ++i) {
+        const uint32_t from = c.at[2 * i], to = c.at[2 * i + 1];
+        flips[from / 64] ^= ~0ull >> (from % 64);
+        toWhite[to / 64] ^= ~0ull >> (to % 64);
+    }
+    uint32_t close = c.at[c.count - 1];
+    if (c.count % 2 != 0) {
+        flips[close / 64] ^= ~0ull >> (close % 64);
+        close = std::min(c.end, d.width);
+        toWhite[close / 64] ^= ~0ull >> (close % 64);
     }
     const uint64_t colours = 0x0101010101010101ull * d.background;
-    const uint32_t usedBytes = (d.width + 7) / 8;
-    for (uint32_t w = 0; w < wordCount; ++w) {
-        if (words[w] == 0) continue;
-        uint64_t bytes = words[w];
-        words[w] = 0;
-        if constexpr (std::endian::native == std::endian::little) bytes = __builtin_bswap64(bytes);
-        bytes ^= colours;
-        std::memcpy(row + 8 * w, &bytes, std::min<uint32_t>(8, usedBytes - 8 * w));
+    const uint32_t wordCount = (d.width + 63) / 64;
+    const uint32_t last = close / 64;
+    uint64_t carry = 0;  // all ones when the word before ends black
+    for (uint32_t w = c.at[0] / 64; w <= last; ++w) {
+        const uint64_t black = carry ^ flips[w] ^ toWhite[w];
+        flips[w] = 0;
+        toWhite[w] = 0;
+        carry = 0 - (black & 1);
+        if (w < wordCount) StoreBigEndian(row + 8 * static_cast<size_t>(w), colours ^ black);
     }
 }
 
-int DecodeOneDimensionalRow(FaxDecoder& d, Changes& row) {
+int DecodeOneDimensionalRow(FaxDecoder& d, Bits& bits, Changes& row) {
+    Bits b = bits;  // a local of this function, so that it stays in registers
     const uint32_t width = d.width;
+    ListWriter out{row.at};
     uint32_t a0 = 0;
-    row.count = 0;
-    row.end = 0;
+    uint32_t end = 0;
+    int result = 0;
     while (a0 < width) {
-        const int white = DecodeRun<true>(d);
-        if (white < 0) return white;
-        if (static_cast<uint32_t>(white) > width - a0) return FaxInvalid;
+        const int white = DecodeRun<true>(d, b);
+        if (white < 0) {
+            result = white;
+            break;
+        }
+        if (static_cast<uint32_t>(white) > width - a0) {
+            result = FaxInvalid;
+            break;
+        }
         a0 += white;
         if (a0 >= width) break;
-        AddChange(row, a0);
-        row.end = a0;
-        const int run = DecodeRun<false>(d);
-        if (run < 0) return run;
-        if (static_cast<uint32_t>(run) > width - a0) return FaxInvalid;
+        AddChange(out, a0);
+        end = a0;
+        const int run = DecodeRun<false>(d, b);
+        if (run < 0) {
+            result = run;
+            break;
+        }
+        if (static_cast<uint32_t>(run) > width - a0) {
+            result = FaxInvalid;
+            break;
+        }
         a0 += run;
-        AddChange(row, a0);
+        AddChange(out, a0);
     }
-    row.end = a0;
-    return 0;
-}
-
-// Horizontal mode: a run of the current colour, then one of the other colour.
-int DecodeHorizontal(FaxDecoder& d, Changes& row, uint32_t& a0, bool white) {
-    const int first = white ? DecodeRun<true>(d) : DecodeRun<false>(d);
-    if (first < 0) return FaxInvalid;
-    const int second = white ? DecodeRun<false>(d) : DecodeRun<true>(d);
-    if (second < 0) return FaxInvalid;
-    if (static_cast<uint32_t>(first) + static_cast<uint32_t>(second) > d.width - a0) return FaxInvalid;
-    AddChange(row, a0 + first);
-    a0 += first + second;
-    AddChange(row, a0);
-    return 0;
+    bits = b;
+    row.count = out.count;
+    row.end = result == 0 ? a0 : end;
+    return result;
 }
 
 // Against the changing elements of the row above (sealed). Whatever happens, row.end is the a0
 // reached, so that the row painted from the list is the part decoded.
-int DecodeTwoDimensionalRow(FaxDecoder& d, const Changes& reference, Changes& row) {
+//
+// b1 is the first changing element of the row above past a0 to the opposite of the current colour:
+// even places of the list change to black, so the place of b1 has the parity of the colour (even
+// while white), and the search steps two places at a time. i keeps that parity, and every element
+// of its parity before it lies at or before a0. While a0 is the row's start and the colour white,
+// b1 is the first element, which may lie on a0 itself.
+int DecodeTwoDimensionalRow(FaxDecoder& d, Bits& bits, const Changes& reference, Changes& row) {
+    Bits b = bits;  // a local of this function, so that it stays in registers
     const uint32_t width = d.width;
     const uint32_t* above = reference.at;
-    uint32_t b = 0;  // every element of the row above before this one lies at or before a0
+    ListWriter out{row.at};
+    uint32_t i = 0;  // odd while the colour is black
     uint32_t a0 = 0;
-    bool white = true;
-    row.count = 0;
+    int result = 0;
     while (a0 < width) {
-        row.end = a0;
-        if (!Refill(d)) return FaxExhausted;
-        const FaxCode mode = FaxModeCodes[static_cast<uint32_t>(d.bitBuffer) & 0x7F];
-        if (mode.kind == FaxCodeInvalid) return FaxInvalid;
-        Consume(d, mode.length);
-        if (d.bitCount < 0) return FaxExhausted;
+        if (!Refill(d, b)) {
+            result = FaxExhausted;
+            break;
+        }
+        const FaxCode mode = FaxModeCodes[static_cast<uint32_t>(b.buffer) & 0x7F];
+        if (mode.kind == FaxCodeInvalid) {
+            result = FaxInvalid;
+            break;
+        }
+        Consume(b, mode.length);
+        if (b.count < 0) {
+            result = FaxExhausted;
+            break;
+        }
         if (mode.kind == FaxModeHorizontal) {
-            if (DecodeHorizontal(d, row, a0, white) < 0) return FaxInvalid;
+            // A run of the current colour, then one of the other colour.
+            const bool white = i % 2 == 0;
+            const int first = white ? DecodeRun<true>(d, b) : DecodeRun<false>(d, b);
+            const int second = first < 0 ? first : white ? DecodeRun<false>(d, b) : DecodeRun<true>(d, b);
+            if (second < 0 || static_cast<uint32_t>(first) + static_cast<uint32_t>(second) > width - a0) {
+                result = FaxInvalid;
+                break;
+            }
+            AddChange(out, a0 + first);
+            a0 += first + second;
+            AddChange(out, a0);
             continue;
         }
-        // b1: the first changing element of the row above past a0 to the opposite of the current
-        // colour (even places change to black); at the row's start it may lie on a0 itself.
-        uint32_t at = 0;
-        if (!(a0 == 0 && white)) {
-            while (above[b] <= a0) ++b;
-            at = b + ((b % 2 == 0) != white);
+        if (a0 != 0 || i % 2 != 0) {
+            while (above[i] <= a0) i += 2;
+        } else {
+            i = 0;  // white at the row's start (again, after a return to white on pixel 0)
         }
-        const uint32_t b1 = above[at];
         if (mode.kind == FaxModePass) {
-            a0 = above[at + 1];
+            a0 = above[i + 1];  // b2; the colour stays, and b1 lies before a0 now
+            i += 2;
             continue;
         }
-        const int64_t a1 = static_cast<int64_t>(b1) + mode.value;
-        if (a1 > width || a1 < a0) return FaxInvalid;
+        const int64_t a1 = static_cast<int64_t>(above[i]) + mode.value;
+        if (a1 > width || a1 < a0) {
+            result = FaxInvalid;
+            break;
+        }
         a0 = static_cast<uint32_t>(a1);
-        AddChange(row, a0);
-        white = !white;
+        AddChange(out, a0);
+        // The colour changes, and with it the parity. The element before b1 may lie past a1 (the
+        // ones of its parity before it lie before the old a0); usually the one after b1 is next.
+        // A list's place before its first element holds 0, which lies past no a1.
+        i = above[static_cast<int64_t>(i) - 1] > a0 ? i - 1 : i + 1;
     }
+    bits = b;
+    row.count = out.count;
     row.end = a0;
-    return 0;
+    return result;
 }
 
 // After an invalid code: looks for the next EOL (eleven zeros) and leaves it unread, so that the
 // next row starts with it.
-bool FindNextEol(FaxDecoder& d) {
+bool FindNextEol(FaxDecoder& d, Bits& b) {
     for (;;) {
-        if (!Refill(d)) return false;
-        const uint32_t low = static_cast<uint32_t>(d.bitBuffer) & 0xFF;
+        if (!Refill(d, b)) return false;
+        const uint32_t low = static_cast<uint32_t>(b.buffer) & 0xFF;
         if (low != 0) {
-            Consume(d, std::countr_zero(low) + 1);
+            Consume(b, std::countr_zero(low) + 1);
             continue;
         }
-        const uint32_t next = static_cast<uint32_t>(d.bitBuffer >> 8) & 7;
+        const uint32_t next = static_cast<uint32_t>(b.buffer >> 8) & 7;
         if (next == 0) return true;
-        Consume(d, 8 + std::countr_zero(next) + 1);
+        Consume(b, 8 + std::countr_zero(next) + 1);
     }
 }
 
@@ -352,23 +446,23 @@ const uint8_t* RowAbove(const FaxDecoder& d, const uint8_t* chunk, uint32_t row)
 }
 
 // What a chunk's rows are decoded with: the changing elements of the row above and of the row
-// being decoded, and a row of words to paint in.
+// being decoded, and the flips a row is painted from.
 struct ChunkWork {
     Changes above;
     Changes row;
-    uint64_t* words;
+    uint64_t* flips;
 };
 
 // A T.4 row after its EOL: one-dimensional, or with a tag bit choosing the coding.
-int DecodeT4Row(FaxDecoder& d, ChunkWork& work, bool tagged) {
+int DecodeT4Row(FaxDecoder& d, Bits& b, ChunkWork& work, bool tagged) {
     work.row.count = 0;
     work.row.end = 0;
-    if (!tagged) return DecodeOneDimensionalRow(d, work.row);
-    if (!Refill(d)) return FaxExhausted;
-    const bool oneDimensional = (d.bitBuffer & 1) != 0;
-    Consume(d, 1);
-    return oneDimensional ? DecodeOneDimensionalRow(d, work.row)
-                          : DecodeTwoDimensionalRow(d, work.above, work.row);
+    if (!tagged) return DecodeOneDimensionalRow(d, b, work.row);
+    if (!Refill(d, b)) return FaxExhausted;
+    const bool oneDimensional = (b.buffer & 1) != 0;
+    Consume(b, 1);
+    return oneDimensional ? DecodeOneDimensionalRow(d, b, work.row)
+                          : DecodeTwoDimensionalRow(d, b, work.above, work.row);
 }
 
 // The decoded row becomes the row above the next one.
@@ -380,23 +474,23 @@ void MoveDown(const FaxDecoder& d, ChunkWork& work) {
 // T.4 page loop: every row begins with an EOL. A bad row is replaced by the row above once the
 // next EOL is found; an EOL where a run belongs (the return-to-control sequence), exhausted input
 // or no further EOL ends the chunk. Returns true when the chunk was gone through.
-bool DecodeT4Chunk(FaxDecoder& d, uint8_t* chunk, uint32_t rows, bool tagged, ChunkWork& work) {
+bool DecodeT4Rows(FaxDecoder& d, Bits& b, uint8_t* chunk, uint32_t rows, bool tagged, ChunkWork& work) {
     for (uint32_t i = 0; i < rows; ++i) {
         uint8_t* row = chunk + static_cast<size_t>(i) * d.bytesPerRow;
         // The EOL is read with the tables of colour byte 0.
-        int result = d.background == 0 ? DecodeRun<true>(d) : DecodeRun<false>(d);
+        int result = d.background == 0 ? DecodeRun<true>(d, b) : DecodeRun<false>(d, b);
         if (result >= 0) {  // a run where the EOL belongs: the row stays background
             work.above.count = 0;
             Seal(work.above, d.width);
             continue;
         }
         if (result == FaxEolMet) {
-            result = DecodeT4Row(d, work, tagged);
-            PaintRow(d, work.row, row, work.words);
+            result = DecodeT4Row(d, b, work, tagged);
+            PaintRow(d, work.row, row, work.flips);
         }
         if (result == FaxExhausted || result == FaxEolMet) return false;
         if (result == FaxInvalid) {
-            if (!FindNextEol(d)) return false;
+            if (!FindNextEol(d, b)) return false;
             std::memcpy(row, RowAbove(d, chunk, i), UsedRowBytes(d));  // the row above stays above
             continue;
         }
@@ -405,16 +499,29 @@ bool DecodeT4Chunk(FaxDecoder& d, uint8_t* chunk, uint32_t rows, bool tagged, Ch
     return true;
 }
 
+bool DecodeT4Chunk(FaxDecoder& d, uint8_t* chunk, uint32_t rows, bool tagged, ChunkWork& work) {
+    Bits b = LoadBits(d);
+    const bool completed = DecodeT4Rows(d, b, chunk, rows, tagged, work);
+    StoreBits(d, b);
+    return completed;
+}
+
 // T.6 page loop: no EOLs, so no resynchronisation; any error ends the chunk.
 bool DecodeT6Chunk(FaxDecoder& d, uint8_t* chunk, uint32_t rows, ChunkWork& work) {
+    Bits b = LoadBits(d);
+    bool completed = true;
     for (uint32_t i = 0; i < rows; ++i) {
         uint8_t* row = chunk + static_cast<size_t>(i) * d.bytesPerRow;
-        const int result = DecodeTwoDimensionalRow(d, work.above, work.row);
-        PaintRow(d, work.row, row, work.words);
-        if (result < 0) return false;
+        const int result = DecodeTwoDimensionalRow(d, b, work.above, work.row);
+        PaintRow(d, work.row, row, work.flips);
+        if (result < 0) {
+            completed = false;
+            break;
+        }
         MoveDown(d, work);
     }
-    return true;
+    StoreBits(d, b);
+    return completed;
 }
 
 void KeepLastRow(FaxDecoder& d, const uint8_t* chunk, uint32_t rows) {
@@ -436,9 +543,10 @@ void DeliverWhiteRows(FaxDecoder& d, uint32_t rows) {
 
 void DecodeChunk(FaxDecoder& d, uint32_t rows) {
     const size_t bytes = static_cast<size_t>(rows) * d.bytesPerRow;
-    uint8_t* chunk = static_cast<uint8_t*>(std::malloc(bytes));
-    // Each list holds at most width + 1 changes and the three copies of the width after them.
-    const size_t listLength = RowsFit(d) ? static_cast<size_t>(d.width) + 4 : 4;
+    uint8_t* chunk = static_cast<uint8_t*>(std::malloc(bytes + PaintSlack));
+    // Each list holds at most width + 1 changes and the three copies of the width after them, and
+    // has a 0 before its first element.
+    const size_t listLength = RowsFit(d) ? static_cast<size_t>(d.width) + 5 : 5;
     uint32_t* lists = static_cast<uint32_t*>(std::malloc(2 * listLength * sizeof(uint32_t)));
     if (chunk == nullptr || lists == nullptr) {
         std::free(chunk);
@@ -447,10 +555,11 @@ void DecodeChunk(FaxDecoder& d, uint32_t rows) {
         DeliverWhiteRows(d, rows);
         return;
     }
-    std::memset(chunk, d.background, bytes);
+    std::memset(chunk, d.background, bytes + PaintSlack);
     if (RowsFit(d)) {
-        uint64_t words[FaxMaxWidth / 64 + 1] = {};
-        ChunkWork work{{lists, 0, 0}, {lists + listLength, 0, 0}, words};
+        uint64_t flips[2 * FlipWords] = {};
+        lists[0] = lists[listLength] = 0;
+        ChunkWork work{{lists + 1, 0, 0}, {lists + listLength + 1, 0, 0}, flips};
         ScanChanges(d, d.referenceRow, work.above);
         if (d.mode == FaxModeT4OneD) {
             DecodeT4Chunk(d, chunk, rows, false, work);  // keeps no reference row

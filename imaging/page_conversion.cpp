@@ -34,17 +34,21 @@ uint32_t SourceExtent(uint64_t size, uint64_t scaled, uint64_t output) {
     return static_cast<uint32_t>(size - excess * size / scaled);
 }
 
-uint32_t LoadBigEndian32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-           static_cast<uint32_t>(p[2]) << 8 | p[3];
+uint64_t LoadBigEndian64(const uint8_t* p) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+    return word;
 }
 
-// The output columns each source column reaches (interval arithmetic in units).
+// The output columns each source column reaches (interval arithmetic in units); firstOutput has
+// one entry more, for the region's right edge.
 bool BuildColumnMap(PageScaler& s) {
     const uint32_t columns = s.plan.sourceWidth;
-    s.firstOutput.reset(new (std::nothrow) uint32_t[columns]);
+    s.firstOutput.reset(new (std::nothrow) uint32_t[columns + 1]);
     s.lastOutput.reset(new (std::nothrow) uint32_t[columns]);
     if (!s.firstOutput || !s.lastOutput) return false;
+    s.firstOutput[columns] = s.plan.regionWidth;
     for (uint64_t c = 0; c < columns; ++c) {
         s.firstOutput[c] = static_cast<uint32_t>(c * s.sourceUnitsX / s.outputUnitsX);
         s.lastOutput[c] = static_cast<uint32_t>(((c + 1) * s.sourceUnitsX - 1) / s.outputUnitsX);
@@ -64,88 +68,94 @@ bool BuildGrayTable(PageScaler& s) {
     return true;
 }
 
-// Marks output columns first to last (inclusive) as having black area.
-void MarkTouched(PageScaler& s, uint32_t first, uint32_t last) {
-    uint64_t* touched = s.touched.get();
-    const uint32_t firstWord = first / 64, lastWord = last / 64;
-    const uint64_t head = ~0ull << (first % 64);
-    const uint64_t tail = ~0ull >> (63 - last % 64);
-    if (firstWord == lastWord) {
-        touched[firstWord] |= head & tail;
-    } else {
-        touched[firstWord] |= head;
-        for (uint32_t w = firstWord + 1; w < lastWord; ++w) touched[w] = ~0ull;
-        touched[lastWord] |= tail;
+// Sets pixels from to end - 1 of a 1-bit row black (0 bits).
+void ClearBits(uint8_t* out, uint32_t from, uint32_t end) {
+    const uint32_t firstByte = from / 8, lastByte = (end - 1) / 8;
+    const auto head = static_cast<uint8_t>(0xFFu >> (from % 8));
+    const auto tail = static_cast<uint8_t>(0xFF00u >> ((end - 1) % 8 + 1));
+    if (firstByte == lastByte) {
+        out[firstByte] &= static_cast<uint8_t>(~(head & tail));
+        return;
     }
-    s.touchedFirst = std::min(s.touchedFirst, firstWord);
-    s.touchedEnd = std::max(s.touchedEnd, lastWord + 1);
+    out[firstByte] &= static_cast<uint8_t>(~head);
+    std::memset(out + firstByte + 1, 0, lastByte - firstByte - 1);
+    out[lastByte] &= static_cast<uint8_t>(~tail);
 }
 
-// Adds black source columns from to end (exclusive), weighted by the row's overlap: output
-// columns inside the run get their whole width, the two at its ends the part the run covers.
-void AddBlackRun(PageScaler& s, uint32_t from, uint32_t end, uint32_t rowWeight) {
-    uint32_t* black = s.blackArea.get();
-    const uint32_t first = s.firstOutput[from];
-    const uint32_t last = s.lastOutput[end - 1];
-    const uint64_t left = from * s.sourceUnitsX;
-    const uint64_t right = end * s.sourceUnitsX;
-    if (first == last) {
-        black[first] += static_cast<uint32_t>(rowWeight * (right - left));
-    } else {
-        black[first] += static_cast<uint32_t>(rowWeight * ((first + 1) * s.outputUnitsX - left));
-        const auto whole = static_cast<uint32_t>(rowWeight * s.outputUnitsX);
-        for (uint32_t x = first + 1; x < last; ++x) black[x] += whole;
-        black[last] += static_cast<uint32_t>(rowWeight * (right - last * s.outputUnitsX));
+// Sets count bytes. Short stretches, the most common, take two overlapping stores instead of a
+// call (a plain loop would be turned into one).
+inline void FillBytes(uint8_t* out, uint8_t value, size_t count) {
+    if (count > 16) {
+        std::memset(out, value, count);
+    } else if (count >= 8) {
+        const uint64_t bytes = 0x0101010101010101ull * value;
+        std::memcpy(out, &bytes, 8);
+        std::memcpy(out + count - 8, &bytes, 8);
+    } else if (count >= 4) {
+        const uint32_t bytes = 0x01010101u * value;
+        std::memcpy(out, &bytes, 4);
+        std::memcpy(out + count - 4, &bytes, 4);
+    } else if (count > 0) {
+        out[0] = value;
+        out[count / 2] = value;
+        out[count - 1] = value;
     }
-    MarkTouched(s, first, last);
 }
 
-// Adds the black runs of one source row, weighted by its overlap with the output row. A run is
-// cut where a 32-bit word ends; the two parts add up to the same areas.
-void AddSourceRow(PageScaler& s, uint32_t sourceRow, uint32_t rowWeight) {
-    const uint8_t* row = s.source + static_cast<size_t>(sourceRow) * s.sourceStride;
-    const uint32_t width = s.plan.sourceWidth;
-    const uint32_t words = (width + 31) / 32;
-    for (uint32_t k = 0; k < words; ++k) {
-        uint32_t bits = ~LoadBigEndian32(row + 4 * k);
-        if (k == words - 1 && width % 32 != 0) bits &= ~0u << (32 - width % 32);
-        while (bits != 0) {
-            const int lead = std::countl_zero(bits);
-            const int length = std::countl_one(bits << lead);
-            AddBlackRun(s, 32 * k + lead, 32 * k + lead + length, rowWeight);
-            bits &= length + lead >= 32 ? 0u : ~0u >> (lead + length);
+// How output columns of a pixel type are written from their black area. Writing a column with no
+// black area writes the white the row starts as.
+template <int PixelType>
+struct ColumnWriter {
+    uint8_t* out;
+    const uint8_t* grayOfBlack;  // or none: computed
+    uint64_t area;
+
+    uint8_t Gray(uint64_t blackArea) const {
+        return grayOfBlack ? grayOfBlack[blackArea] : GrayLevel(blackArea, area);
+    }
+
+    void Put(uint32_t x, uint64_t blackArea) const {
+        if constexpr (PixelType == PixelTypeBlackWhite) {
+            const uint32_t blackBit = 2 * blackArea > area ? 0x80u : 0;
+            out[x >> 3] &= static_cast<uint8_t>(~(blackBit >> (x & 7)));
+        } else if constexpr (PixelType == PixelTypeGray) {
+            out[x] = Gray(blackArea);
+        } else {
+            const uint8_t gray = Gray(blackArea);
+            out[3 * static_cast<size_t>(x)] = gray;
+            out[3 * static_cast<size_t>(x) + 1] = gray;
+            out[3 * static_cast<size_t>(x) + 2] = gray;
         }
     }
-}
 
-// Writes the touched columns into an output row and clears their marks for the next row.
-// Columns without black area are white already.
-void EmitRow(PageScaler& s, uint8_t* out) {
-    uint32_t* black = s.blackArea.get();
-    uint64_t* touched = s.touched.get();
-    const int pixelType = s.plan.pixelType;
-    for (uint32_t word = s.touchedFirst; word < s.touchedEnd; ++word) {
-        uint64_t marks = touched[word];
-        touched[word] = 0;
-        while (marks != 0) {
-            const uint32_t x = word * 64 + static_cast<uint32_t>(std::countr_zero(marks));
-            marks &= marks - 1;
-            const uint32_t b = black[x];
-            black[x] = 0;
-            if (pixelType == PixelTypeBlackWhite) {
-                if (2ull * b > s.area) out[x >> 3] &= static_cast<uint8_t>(~(0x80u >> (x & 7)));
-                continue;
-            }
-            const uint8_t gray = s.grayOfBlack ? s.grayOfBlack[b] : GrayLevel(b, s.area);
-            if (pixelType == PixelTypeGray) {
-                out[x] = gray;
-            } else {
-                out[3 * x] = gray;
-                out[3 * x + 1] = gray;
-                out[3 * x + 2] = gray;
-            }
+    // Columns from to end - 1, all with the same black area.
+    void Fill(uint32_t from, uint32_t end, uint64_t blackArea) const {
+        if (from >= end) return;
+        if constexpr (PixelType == PixelTypeBlackWhite) {
+            if (2 * blackArea > area) ClearBits(out, from, end);
+        } else if constexpr (PixelType == PixelTypeGray) {
+            FillBytes(out + from, Gray(blackArea), end - from);
+        } else {
+            FillBytes(out + 3 * static_cast<size_t>(from), Gray(blackArea), 3 * static_cast<size_t>(end - from));
         }
     }
+};
+
+// The black pixels 64 k to 64 k + 63 of a source row, the first in the top bit; pixels past the
+// region's width count as white. Never reads past the row's stride.
+uint64_t BlackBits(const PageScaler& s, const uint8_t* row, uint32_t k) {
+    const uint32_t byte = 8 * k;
+    uint64_t word;
+    if (byte + 8 <= s.sourceStride) {
+        word = LoadBigEndian64(row + byte);
+    } else {
+        uint8_t bytes[8];
+        std::memset(bytes, 0xFF, sizeof bytes);
+        std::memcpy(bytes, row + byte, s.sourceStride - byte);
+        word = LoadBigEndian64(bytes);
+    }
+    const uint32_t inRegion = s.plan.sourceWidth - 64 * k;
+    return inRegion >= 64 ? ~word : ~word & ~(~0ull >> inRegion);
 }
 
 // Region at the same size in black and white: the row's bits are copied, the bits beyond the
@@ -159,18 +169,143 @@ void CopyRegionBits(const PageScaler& s, uint32_t y, uint8_t* out) {
     if (restBits != 0) out[wholeBytes] = static_cast<uint8_t>(from[wholeBytes] | ~keep);
 }
 
-// Output row y of the region, scaled from the source rows it covers.
-void ScaleRow(PageScaler& s, uint32_t y, uint8_t* out) {
+// The source rows output row y covers, and how much of each (its weight), into the scaler.
+void FindSourceRows(PageScaler& s, uint32_t y) {
     const uint64_t start = y * s.outputUnitsY;
     const uint64_t end = start + s.outputUnitsY;
-    s.touchedFirst = UINT32_MAX;
-    s.touchedEnd = 0;
+    s.rowCount = 0;
     for (uint64_t r = start / s.sourceUnitsY; r * s.sourceUnitsY < end; ++r) {
         const uint64_t from = std::max(start, r * s.sourceUnitsY);
         const uint64_t to = std::min(end, (r + 1) * s.sourceUnitsY);
-        AddSourceRow(s, static_cast<uint32_t>(r), static_cast<uint32_t>(to - from));
+        s.rows[s.rowCount] = {s.source + static_cast<size_t>(r) * s.sourceStride, static_cast<uint32_t>(to - from), 0};
+        ++s.rowCount;
     }
-    EmitRow(s, out);
+}
+
+// The black bits of the source rows of an output row, 64 pixels at a time, and the black weight
+// at a pixel: the sum of the weights of the rows black there. Rows is the number of rows when it
+// is 1 or 2, the common cases, whose bits are then held in locals; 0 for any number.
+template <int Rows>
+struct RowWords {
+    PageScalerRow* rows;
+    uint32_t count;
+    uint64_t bits[Rows > 0 ? Rows : 1] = {};
+    uint32_t weight[Rows > 0 ? Rows : 1] = {};
+
+    explicit RowWords(PageScaler& s) : rows(s.rows.get()), count(s.rowCount) {
+        for (uint32_t i = 0; i < count; ++i) rows[i].bits = 0;
+        for (int i = 0; i < Rows; ++i) weight[i] = rows[i].weight;
+    }
+
+    // Reads word k of every row; returns where any row changes colour within it.
+    uint64_t Read(const PageScaler& s, uint32_t k) {
+        uint64_t changes = 0;
+        if constexpr (Rows > 0) {
+            for (int i = 0; i < Rows; ++i) {
+                const uint64_t word = BlackBits(s, rows[i].at, k);
+                changes |= word ^ (word >> 1 | bits[i] << 63);  // the pixel before: the last word's lowest bit
+                bits[i] = word;
+            }
+        } else {
+            for (uint32_t i = 0; i < count; ++i) {
+                const uint64_t word = BlackBits(s, rows[i].at, k);
+                changes |= word ^ (word >> 1 | rows[i].bits << 63);
+                rows[i].bits = word;
+            }
+        }
+        return changes;
+    }
+
+    uint32_t WeightAt(int bit) const {
+        const int shift = 63 - bit;
+        uint32_t sum = 0;
+        if constexpr (Rows > 0) {
+            for (int i = 0; i < Rows; ++i) sum += weight[i] * static_cast<uint32_t>(bits[i] >> shift & 1);
+        } else {
+            for (uint32_t i = 0; i < count; ++i) sum += rows[i].weight * static_cast<uint32_t>(rows[i].bits >> shift & 1);
+        }
+        return sum;
+    }
+};
+
+// Output row y of the region, scaled from the source rows it covers. The rows are walked together
+// 64 pixels at a time; wherever one of them changes colour a stretch of the same black weight
+// ends. A stretch adds its part to the output column open at its start, fills the columns that lie
+// wholly inside it with one level (no area summed per column), and leaves the column at its end
+// open for the next. Work follows the changes, not the width.
+template <int PixelType, int Rows>
+void SweepRow(PageScaler& s, uint8_t* out) {
+    RowWords<Rows> words(s);
+    const ColumnWriter<PixelType> writer{out, s.grayOfBlack.get(), s.area};
+    const uint32_t* firstOutput = s.firstOutput.get();
+    const uint32_t* lastOutput = s.lastOutput.get();
+    const uint64_t sourceUnits = s.sourceUnitsX;
+    const uint64_t outputUnits = s.outputUnitsX;
+    const uint32_t wordCount = (s.plan.sourceWidth + 63) / 64;
+    uint32_t x = 0;           // the open output column, which holds the stretch's start
+    uint64_t blackArea = 0;   // in it so far
+    uint64_t from = 0;        // the stretch's start, in units
+    uint32_t weight = 0;      // and its black weight
+    // Ends the stretch at source column end.
+    const auto endStretch = [&](uint32_t end) {
+        const uint64_t to = end * sourceUnits;
+        if (weight == 0) {
+            const uint32_t next = firstOutput[end];
+            if (next != x) {
+                writer.Put(x, blackArea);
+                x = next;
+                blackArea = 0;
+            }
+            return;
+        }
+        const uint32_t last = lastOutput[end - 1];
+        if (last == x) {
+            blackArea += weight * (to - from);
+            return;
+        }
+        writer.Put(x, blackArea + weight * ((x + 1) * outputUnits - from));
+        writer.Fill(x + 1, last, weight * outputUnits);
+        x = last;
+        blackArea = weight * (to - last * outputUnits);
+    };
+    for (uint32_t k = 0; k < wordCount; ++k) {
+        uint64_t changes = words.Read(s, k);
+        while (changes != 0) {
+            const int bit = std::countl_zero(changes);
+            changes &= ~(1ull << (63 - bit));
+            const uint32_t at = 64 * k + static_cast<uint32_t>(bit);
+            endStretch(at);
+            from = at * sourceUnits;
+            weight = words.WeightAt(bit);
+        }
+    }
+    if (weight != 0) endStretch(s.plan.sourceWidth);
+    if (x < s.plan.regionWidth) writer.Put(x, blackArea);
+}
+
+template <int PixelType>
+void SweepRowOf(PageScaler& s, uint8_t* out) {
+    switch (s.rowCount) {
+    case 1: SweepRow<PixelType, 1>(s, out); break;
+    case 2: SweepRow<PixelType, 2>(s, out); break;
+    default: SweepRow<PixelType, 0>(s, out);
+    }
+}
+
+void ScaleRow(PageScaler& s, uint32_t y, uint8_t* out) {
+    FindSourceRows(s, y);
+    switch (s.plan.pixelType) {
+    case PixelTypeBlackWhite: SweepRowOf<PixelTypeBlackWhite>(s, out); break;
+    case PixelTypeGray: SweepRowOf<PixelTypeGray>(s, out); break;
+    default: SweepRowOf<PixelTypeRgb>(s, out);
+    }
+}
+
+// Output rows y - 1 and y lie within one source row: they are the same.
+bool SameAsRowBefore(const PageScaler& s, uint32_t y) {
+    if (y == 0) return false;
+    const uint64_t row = static_cast<uint64_t>(y - 1) * s.outputUnitsY / s.sourceUnitsY;
+    return (static_cast<uint64_t>(y + 1) * s.outputUnitsY - 1) / s.sourceUnitsY == row;
 }
 
 }  // namespace
@@ -247,9 +382,9 @@ int StartPageConversion(const ConversionPlan& plan, const uint8_t* source, uint3
     s.sourceUnitsY = plan.regionHeight / gy;
     s.outputUnitsY = plan.sourceHeight / gy;
     s.area = s.outputUnitsX * s.outputUnitsY;
-    s.blackArea.reset(new (std::nothrow) uint32_t[plan.regionWidth]());
-    s.touched.reset(new (std::nothrow) uint64_t[(plan.regionWidth + 63) / 64]());
-    if (!s.blackArea || !s.touched || !BuildColumnMap(s) || !BuildGrayTable(s)) return 0;
+    // An output row covers at most this many source rows.
+    s.rows.reset(new (std::nothrow) PageScalerRow[s.outputUnitsY / s.sourceUnitsY + 2]);
+    if (!s.rows || !BuildColumnMap(s) || !BuildGrayTable(s)) return 0;
     return 1;
 }
 
@@ -261,6 +396,10 @@ uint32_t ConvertPageBand(PageScaler& s, uint32_t rows, uint8_t* out) {
         uint8_t* row = out + static_cast<size_t>(i) * plan.stride;
         if (plan.unchanged) {
             std::memcpy(row, s.source + static_cast<size_t>(y) * s.sourceStride, plan.stride);
+            continue;
+        }
+        if (y < plan.regionHeight && !s.copyBits && i > 0 && SameAsRowBefore(s, y)) {
+            std::memcpy(row, row - plan.stride, plan.stride);
             continue;
         }
         std::memset(row, 0xFF, plan.stride);

@@ -56,6 +56,14 @@ struct ConversionPlan {
 int PlanPageConversion(uint32_t width, uint32_t height, int32_t xResolution, int32_t yResolution,
                        const ConversionSettings& settings, ConversionPlan& plan);
 
+// A source row that the output row being made covers: its pixels, the part of it the output row
+// covers (in units), and its black bits last read.
+struct PageScalerRow {
+    const uint8_t* at;
+    uint32_t weight;
+    uint64_t bits;
+};
+
 // State of one conversion, for converting a page band by band. Lengths are in units that make
 // every pixel edge an integer: a source pixel is sourceUnits long and an output pixel
 // outputUnits, per direction (the region's sizes divided by their greatest common divisor,
@@ -69,12 +77,12 @@ struct PageScaler {
     uint64_t sourceUnitsX = 0, outputUnitsX = 0;
     uint64_t sourceUnitsY = 0, outputUnitsY = 0;
     uint64_t area = 0;                          // units in one output pixel
-    std::unique_ptr<uint32_t[]> firstOutput;    // per source column: the output column of its left edge
+    std::unique_ptr<uint32_t[]> firstOutput;    // per source column and the region's right edge:
+                                                // the output column of its left edge
     std::unique_ptr<uint32_t[]> lastOutput;     // and of its right edge
-    std::unique_ptr<uint32_t[]> blackArea;      // per output column of the row being made
-    std::unique_ptr<uint64_t[]> touched;        // a bit per output column with black area
     std::unique_ptr<uint8_t[]> grayOfBlack;     // gray level by black area, when small enough
-    uint32_t touchedFirst = 0, touchedEnd = 0;  // words of touched in use for the row
+    std::unique_ptr<PageScalerRow[]> rows;      // the source rows of the output row being made
+    uint32_t rowCount = 0;
 };
 
 // Prepares the conversion of source (the page's rows at sourceStride bytes each, which must cover

@@ -365,6 +365,26 @@ TEST_P(FaxAgainstLibtiff, PageLikeRowsOfManyWidths) {
     }
 }
 
+TEST_P(FaxAgainstLibtiff, TightStridesKeepEveryRowToItself) {
+    // Rows are painted 64 pixels at a time. With a stride of the row's bytes or one more, a row's
+    // last word reaches into the rows below it (and past the strip's last row): whatever is painted
+    // there must leave those rows as they come out.
+    const OracleCase c = GetParam();
+    for (uint32_t width : {9u, 60u, 63u, 65u, 100u, 1727u}) {
+        const Bitmap image = PageLikeImage(width, 40, width * 3 + uint32_t(c.coding));
+        const std::vector<uint8_t> strip = EncodeStrip(image, c.coding, c.fillOrder);
+        for (uint32_t stride : {(width + 7) / 8, (width + 7) / 8 + 1}) {
+            for (uint8_t background : {uint8_t(0x00), uint8_t(0xFF)}) {
+                SCOPED_TRACE(testing::Message() << "width " << width << " stride " << stride << " background "
+                                                << int(background));
+                const Decoded out = Decode(strip, width, image.rows, ModeOf(c.coding),
+                                           {.fillOrder = c.fillOrder, .background = background, .bytesPerRow = stride});
+                EXPECT_TRUE(SameRows(Expected(image, stride, background), out.rows.bytes, stride));
+            }
+        }
+    }
+}
+
 TEST_P(FaxAgainstLibtiff, EveryRunLengthOfBothColours) {
     const OracleCase c = GetParam();
     for (uint32_t width : {2592u, 7296u}) {
@@ -587,6 +607,17 @@ TEST(FaxDecoder, VerticalZeroAtRowStartAgainstABlackFirstPixel) {
     bits(Vertical0)(Vertical0)(Vertical0);        // row 2: a1 = 0, then the black run, then white
     const Decoded out = Decode(bits.Bytes(), 16, 2, FaxModeT6);
     EXPECT_EQ(out.rows.bytes, Rows16({0xF000, 0xF000}));
+}
+
+TEST(FaxDecoder, BackToWhiteOnPixelZeroTakesTheFirstElementAgain) {
+    // Row 2 turns black on pixel 0 (vertical 0) and white again there (vertical left 1 against the
+    // row above's black-to-white change at 1): white at the row's start once more, so b1 is again
+    // the row above's first change, on pixel 0, and vertical right 1 starts the black run at 1.
+    BitString bits;
+    bits(Horizontal)(White0)("010")(Vertical0);           // row 1: pixel 0 black
+    bits(Vertical0)("010")("011")(Vertical0);             // row 2: black from pixel 1 to the end
+    const Decoded out = Decode(bits.Bytes(), 16, 2, FaxModeT6);
+    EXPECT_EQ(out.rows.bytes, Rows16({0x8000, 0x7FFF}));
 }
 
 TEST(FaxDecoder, CorruptRowInModeOneLeavesTheRestOfTheChunkWhite) {

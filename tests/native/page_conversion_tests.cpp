@@ -308,6 +308,74 @@ TEST(PageConversion, LargerPagesMatchTheAreaAverageToo)
     ExpectMatchesAreaAverage(dense, Convert(dense, 200, 200, FixedSize(Settings(PixelTypeRgb, 300, 300), 400, 30)));
 }
 
+// Text-like content, where the converter fills the output columns inside a long run at one level:
+// strokes and blocks of every length, runs that begin and end on, before and after the 64-pixel
+// words the rows are read in and at the page's right edge, and rows that differ from the row below
+// by a shifted or missing run (an output row covering both sees stretches of three black weights).
+Page TextLikePage(uint32_t w, uint32_t h) {
+    Page page(w, h);
+    std::mt19937 random(w * 31 + h);
+    auto fill = [&page](uint32_t y, uint32_t from, uint32_t to) {
+        for (uint32_t x = from; x < std::min(to, page.width); ++x) page.SetBlack(x, y);
+    };
+    for (uint32_t y = 0; y < h; ++y) {
+        switch (y % 8) {
+        case 0:  // edges around every word boundary and the right edge
+            for (uint32_t b = 64; b < w + 64; b += 64) fill(y, b - 3 - y % 5, std::min(b, w) + y % 4);
+            fill(y, w - 1 - y % 3, w);
+            break;
+        case 1:  // the row above, its runs moved
+            for (uint32_t b = 64; b < w + 64; b += 64) fill(y, b - 1 - y % 7, b + 5);
+            break;
+        case 2:
+        case 3:  // strokes and gaps of every length up to a few hundred pixels
+            for (uint32_t x = random() % 9; x < w;) {
+                const uint32_t run = 1 + random() % (random() % 4 == 0 ? 300 : 12);
+                fill(y, x, x + run);
+                x += run + 1 + random() % 20;
+            }
+            break;
+        case 4:
+            fill(y, 0, w);  // a solid row
+            break;
+        case 5:  // a block under part of the solid row
+            fill(y, w / 5, w - w / 7);
+            break;
+        default:
+            break;  // blank
+        }
+    }
+    return page;
+}
+
+TEST(PageConversion, TextLikePagesMatchTheAreaAverage)
+{
+    const Page page = TextLikePage(1000, 48);
+    struct Case {
+        int32_t rx, ry;
+        double tx, ty;
+        int32_t paperW, paperH;
+    } cases[] = {
+        {200, 200, 300, 300, 0, 0},    // 2:3 up, the 300 dpi transfer
+        {200, 200, 400, 400, 0, 0},    // 1:2 up: rows copied
+        {200, 200, 100, 100, 0, 0},    // 2:1 down
+        {204, 196, 200, 200, 0, 0},    // odd ratios
+        {100, 100, 700, 300, 0, 0},    // 1:7 and 1:3 up: long fills
+        {400, 400, 100, 100, 0, 0},    // 4:1 down: four rows to an output row
+        {200, 200, 300, 300, 300, 20}, // cut on the right and at the bottom
+        {200, 200, 0, 0, 600, 30},     // margins
+    };
+    for (const Case& k : cases) {
+        for (int pixelType : {PixelTypeBlackWhite, PixelTypeGray, PixelTypeRgb}) {
+            SCOPED_TRACE(testing::Message() << k.rx << "/" << k.ry << " -> " << k.tx << "/" << k.ty << " paper "
+                                            << k.paperW << "x" << k.paperH << " type " << pixelType);
+            ConversionSettings s = Settings(pixelType, k.tx, k.ty);
+            if (k.paperW) s = FixedSize(s, k.paperW, k.paperH);
+            ExpectMatchesAreaAverage(page, Convert(page, k.rx, k.ry, s));
+        }
+    }
+}
+
 TEST(PageConversion, SameSizeBlackAndWhiteKeepsTheBitsOfTheRegion)
 {
     // A4 at 200 dpi from a wider, shorter page: 1652 columns (not a whole byte) are kept.
