@@ -259,7 +259,7 @@ TEST_F(ProtocolLibraryTest, CancelReturnsAtOnceAndTheLibraryStaysLoadedUntilTheR
         WaitWindowClicker clicker(100);
         EXPECT_EQ(0, lib.ConnSendMessage(connection, device.port(), "/upcmd.cgi", message));
         returned = GetTickCount();
-        ASSERT_TRUE(clicker.WaitForClick(0));
+        ASSERT_TRUE(clicker.WaitForClick(1000));
         seen = clicker.seen();
     }
     EXPECT_EQ(ErrorCancelled, lib.ConnGetLastError(connection));
@@ -300,7 +300,7 @@ TEST_F(ProtocolLibraryTest, EscapeAndEnterInTheWaitWindowCancelToo)
         {
             WaitWindowClicker clicker(100, key);
             EXPECT_EQ(0, lib.ConnSendMessage(connection, device.port(), "/upcmd.cgi", message)) << key;
-            EXPECT_TRUE(clicker.WaitForClick(0)) << key;
+            EXPECT_TRUE(clicker.WaitForClick(1000)) << key;
         }
         EXPECT_EQ(ErrorCancelled, lib.ConnGetLastError(connection)) << key;
         EXPECT_LT(GetTickCount() - start, 2500u) << key;

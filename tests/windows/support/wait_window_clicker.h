@@ -24,7 +24,8 @@ public:
     WaitWindowClicker(const WaitWindowClicker&) = delete;
     WaitWindowClicker& operator=(const WaitWindowClicker&) = delete;
 
-    // Waits (at most timeout ms) until the click was made; true when it was.
+    // Waits (at most timeout ms) until the click was made; true when it was. The clicked window's
+    // thread may act on the click before this thread has marked it made: give it a moment.
     bool WaitForClick(DWORD timeout);
     SeenWaitWindow seen() const { return seen_; }
 
