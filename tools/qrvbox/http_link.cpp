@@ -65,6 +65,15 @@ private:
     std::thread thread_;
 };
 
+// Sends the request while a watchdog holds the whole exchange to its limit and to an interrupt.
+bool SendWatched(httplib::Client& client, httplib::Request& request, uint32_t totalMs, httplib::Response& response,
+                 httplib::Error& error, StopReason& watchdog) {
+    Watchdog watch(client, totalMs);
+    const bool sent = client.send(request, response, error);
+    watchdog = watch.reason();
+    return sent;
+}
+
 void SetTimeout(httplib::Client& client, void (httplib::Client::*set)(time_t, time_t), uint32_t ms) {
     (client.*set)(static_cast<time_t>(ms / 1000), static_cast<time_t>((ms % 1000) * 1000));
 }
@@ -189,12 +198,7 @@ uint32_t SendCommand(const DeviceAddress& device, const StorageRequest& steps, c
     httplib::Response response;
     httplib::Error error = httplib::Error::Success;
     StopReason watchdog;
-    bool sent;
-    {
-        Watchdog watch(client, timeouts.total);
-        sent = client.send(request, response, error);
-        watchdog = watch.reason();
-    }
+    const bool sent = SendWatched(client, request, timeouts.total, response, error, watchdog);
     // An answer stopped at the limit is no failure: the parser keeps what lies within it.
     const bool whole = (sent && watchdog == StopReason::None) || exchange.stop == StopReason::Limit;
     if (!whole) return FailureCode(error, exchange, watchdog, timeouts);
@@ -251,12 +255,7 @@ uint32_t FetchFile(const DeviceAddress& device, const std::string& devicePath, c
     httplib::Response response;
     httplib::Error error = httplib::Error::Success;
     StopReason watchdog;
-    bool sent;
-    {
-        Watchdog watch(client, CommandTimeouts.total);
-        sent = client.send(request, response, error);
-        watchdog = watch.reason();
-    }
+    const bool sent = SendWatched(client, request, CommandTimeouts.total, response, error, watchdog);
     uint32_t result = sent && watchdog == StopReason::None ? LinkOk : FailureCode(error, exchange, watchdog, CommandTimeouts);
     if (std::fclose(file) != 0 && result == LinkOk) result = LinkFileError;
     // Without a length only the document's own structure can prove the body whole: a connection
