@@ -169,9 +169,10 @@ qrvpage_ms() {
 # batch, divided by the growth of one page, is the number of pages held at once.
 declare -A rates spans waits splits qrvpages ratios
 echo "mechanism  pages  pages/s  peak (MiB)  gray peak (MiB)  pages held at the peak   (median of $rounds batches)"
-for mech in native file memory; do
-  rm -f "$work/rounds_$mech"
-  for round in $(seq "$rounds"); do
+# The mechanisms take turns round by round, so that a slow stretch of the machine falls on all.
+for mech in native file memory; do rm -f "$work/rounds_$mech"; done
+for round in $(seq "$rounds"); do
+  for mech in native file memory; do
     n=$(acquire "$mech" bw)
     if [ "$n" -lt 2 ]; then echo "$mech: only $n pages (see $work/app/run_${mech}_bw.log)"; continue; fi
     last_page=$(printf 'pages/page%03d.bmp' "$n")
@@ -182,6 +183,8 @@ for mech in native file memory; do
     ratio=$(awk -v s="$batch_span" -v w="$batch_waits" -v q="$qp" 'BEGIN { printf "%.4f", 1000 * (s - 0.1 * w) / 55 / q }')
     echo "$ratio $round $n $(rate "$n" pages/page001.bmp "$last_page") $batch_span $batch_waits $qp $(peak_kib) $(stat -c %s pages/page001.bmp)" >>"$work/rounds_$mech"
   done
+done
+for mech in native file memory; do
   [ -s "$work/rounds_$mech" ] || continue
   count=$(wc -l <"$work/rounds_$mech")
   read -r ratio round n rate_bw batch_span batch_waits qp peak_bw page_bw \
