@@ -116,6 +116,20 @@ protected:
 
     // qrvpage's page bitmap of the page, as a viewer shows it. The page bitmap file keeps its
     // top row first, so a standard reader gets it upside down.
+    // A transferred page against qrvpage's: the same size, depth and pixels.
+    static void ExpectSamePixels(const Bitmap& received, const Bitmap& reference)
+    {
+        ASSERT_TRUE(received.ok);
+        ASSERT_TRUE(reference.ok);
+        ASSERT_EQ(reference.width, received.width);
+        ASSERT_EQ(reference.height, received.height);
+        EXPECT_EQ(reference.bitsPerPixel, received.bitsPerPixel);
+        int differ = 0;
+        for (size_t p = 0; p < received.pixels.size(); ++p)
+            differ += received.pixels[p] != reference.pixels[p];
+        EXPECT_EQ(0, differ);
+    }
+
     Bitmap ReferencePage(const ExpectedPage& expected, const std::string& options)
     {
         std::string name = "ref_" + expected.documentId + "_" + std::to_string(expected.page) + ".bmp";
@@ -146,15 +160,7 @@ protected:
                          std::to_string(expected[i].page));
             Bitmap received = ReadBmp(work / name);
             Bitmap reference = ReferencePage(expected[i], options);
-            ASSERT_TRUE(received.ok);
-            ASSERT_TRUE(reference.ok);
-            ASSERT_EQ(reference.width, received.width);
-            ASSERT_EQ(reference.height, received.height);
-            EXPECT_EQ(reference.bitsPerPixel, received.bitsPerPixel);
-            int differ = 0;
-            for (size_t p = 0; p < received.pixels.size(); ++p)
-                differ += received.pixels[p] != reference.pixels[p];
-            EXPECT_EQ(0, differ);
+            ASSERT_NO_FATAL_FAILURE(ExpectSamePixels(received, reference));
         }
         char extra[32];
         snprintf(extra, sizeof extra, "page%03d.bmp", int(expected.size() + 1));
@@ -177,15 +183,7 @@ protected:
                            tiff + "' > '" + tiff + ".info' 2>&1");
             Bitmap received = ReadPnm(work / (std::string(name) + ".tif.pnm"));
             Bitmap reference = ReferencePage(expected[i], options);
-            ASSERT_TRUE(received.ok);
-            ASSERT_TRUE(reference.ok);
-            ASSERT_EQ(reference.width, received.width);
-            ASSERT_EQ(reference.height, received.height);
-            EXPECT_EQ(reference.bitsPerPixel, received.bitsPerPixel);
-            int differ = 0;
-            for (size_t p = 0; p < received.pixels.size(); ++p)
-                differ += received.pixels[p] != reference.pixels[p];
-            EXPECT_EQ(0, differ);
+            ASSERT_NO_FATAL_FAILURE(ExpectSamePixels(received, reference));
             // qrvpage's pixels per metre, as DAT_IMAGEINFO turns them into dots per inch.
             std::string referenceFile =
                 ReadFileText(work / ("ref_" + expected[i].documentId + "_" + std::to_string(expected[i].page) + ".bmp"));
